@@ -1,0 +1,58 @@
+#include "app/Entry.h"
+
+#include "app/SignIn.h"
+#include "app/fmPassword.h"
+#include "data/fmCommonDM.h"
+#include "platform/InstanceLock.h"
+#include "ui/TulminaApplication.h"
+#include "ui/frmMain.h"
+
+#include <QSessionManager>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+// The system asks whether the logon session may end. While the sign-in dialog
+// is up there is nothing to drop yet: the dialog is cancelled and the program
+// ends. Later the main window is closed, which drops the user's link.
+void answerSessionEnd(TulminaApplication& app, TPasswordDlg* dialog, TfmMain& window) {
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [dialog = QPointer<TPasswordDlg>(dialog), &window](QSessionManager& manager) {
+                         if (dialog && dialog->isVisible()) {
+                             dialog->reject();
+                             return;
+                         }
+                         if (window.isVisible() && !window.close())
+                             manager.cancel();
+                     });
+}
+
+} // namespace
+
+void runSignedInProgram(TulminaApplication& app) {
+    auto fmMain = std::make_unique<TfmMain>();
+    auto dmCommon = std::make_unique<TdmCommon>();
+    fmMain->setDataModule(dmCommon.get());
+    auto PasswordDlg = std::make_unique<TPasswordDlg>();
+    answerSessionEnd(app, PasswordDlg.get(), *fmMain);
+
+    runSignInLoop(*PasswordDlg, *dmCommon);
+
+    if (signInState().SignInPending)
+        return; // cancelled, or three failures: end without a word
+    PasswordDlg.release()->deleteLater();
+    QObject::connect(fmMain.get(), &TfmMain::closed, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    QTimer::singleShot(0, fmMain.get(), &TfmMain::showMainWindow);
+    app.exec();
+}
+
+int runTulmina(int& argc, char** argv) {
+    const InstanceLock guard(QStringLiteral("Тулмина"));
+    if (!guard.acquired())
+        return 0;
+    TulminaApplication app(argc, argv);
+    runSignedInProgram(app);
+    return 0;
+}

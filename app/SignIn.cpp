@@ -1,0 +1,121 @@
+#include "app/SignIn.h"
+
+#include "ConnectionConfig.h"
+#include "app/fmPassword.h"
+#include "data/FieldValue.h"
+#include "data/Session.h"
+#include "data/fmCommonDM.h"
+
+#include <QLineEdit>
+#include <QLocale>
+#include <QRegularExpression>
+#include <stdexcept>
+
+namespace {
+
+// Raised for a name or password that is refused before anything is sent.
+struct RefusedInput : std::runtime_error {
+    RefusedInput() : std::runtime_error("refused") {}
+};
+
+void checkLink(TdmCommon& dm, const QString& user, const QString& upperUser) {
+    SqlQuery& q = *dm.sqCreateDropChannel;
+    q.clear();
+    for (const QString& line : TdmCommon::linkCheckLines())
+        q.addLine(line);
+    q.setParamText(QStringLiteral("name_link"), upperUser);
+    q.open();
+    const QVariant existing = q.value(QStringLiteral("db_link"));
+    if (!existing.isNull() && existing.toString() == upperUser)
+        dm.SQLConnectionKvarn.executeDirect(QStringLiteral("drop database link ") + user);
+    q.close();
+}
+
+QString linkCreation(const QString& user, const QString& password) {
+    return QStringLiteral("create database link ") + user + QStringLiteral(" connect to ") + user +
+           QStringLiteral(" identified by \"") + password + QStringLiteral("\" using '") +
+           QString::fromUtf8(config::BillingAlias) + u'\'';
+}
+
+void lookUpOperator(TdmCommon& dm, const QString& user) {
+    SqlQuery& q = *dm.sqCreateDropChannel;
+    q.clear();
+    q.addLine(QStringLiteral("select t.oper_id"));
+    q.addLine(QStringLiteral(", t.name as operator_name"));
+    q.addLine(QStringLiteral(", t.login_name"));
+    q.addLine(QStringLiteral(", t.note"));
+    q.addLine(QStringLiteral("from t_operators@") + user + QStringLiteral(" t"));
+    q.addLine(QStringLiteral("where t.login_name = upper('") + user + QStringLiteral("')"));
+    q.open();
+    SessionValues& s = session();
+    s.OperatorId = requireFixed4(q.value(QStringLiteral("OPER_ID")), QStringLiteral("OPER_ID"));
+    s.OperatorLogin = requireText(q.value(QStringLiteral("LOGIN_NAME")), QStringLiteral("LOGIN_NAME"));
+    s.OperatorName = requireText(q.value(QStringLiteral("OPERATOR_NAME")), QStringLiteral("OPERATOR_NAME"));
+    q.close();
+}
+
+void attempt(TPasswordDlg& dialog, TdmCommon& dm, SignInState& state) {
+    const QString user = trimControl(dialog.UserName->text());
+    const QString upperUser = QLocale(QLocale::Russian).toUpper(user);
+    const QString password = trimControl(dialog.Password->text());
+    // Nothing typed here may become SQL: a name that cannot name a link or a
+    // password that would end its quotes fails like a refused link.
+    if (!isPlainIdentifier(user) || password.contains(u'"') || password.contains(QChar(0)))
+        throw RefusedInput();
+
+    SqlConnection& connection = dm.SQLConnectionKvarn;
+    if (!connection.connected())
+        connection.open();
+    checkLink(dm, user, upperUser);
+    if (connection.executeDirect(linkCreation(user, password)) != 0)
+        return;
+    try {
+        lookUpOperator(dm, user);
+    } catch (const std::exception&) {
+        dm.sqCreateDropChannel->close();
+        connection.executeDirect(QStringLiteral("drop database link ") + user);
+        ++state.SignInAttempts;
+        dialog.setMessage(QStringLiteral("Попробуйте еще раз"));
+        return;
+    }
+    state.SignInPending = false;
+}
+
+} // namespace
+
+SignInState& signInState() {
+    static SignInState state;
+    return state;
+}
+
+QString trimControl(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin].unicode() <= 32)
+        ++begin;
+    while (end > begin && text[end - 1].unicode() <= 32)
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+bool isPlainIdentifier(const QString& name) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z][A-Za-z0-9_$#]{0,29}$"));
+    return plain.match(name).hasMatch();
+}
+
+void runSignInLoop(TPasswordDlg& dialog, TdmCommon& dm) {
+    SignInState& state = signInState();
+    state.SignInAttempts = 0;
+    state.SignInPending = true;
+    while (state.SignInAttempts <= 2 && state.SignInPending) {
+        if (dialog.exec() != QDialog::Accepted) {
+            state.SignInAttempts = 3;
+            break;
+        }
+        try {
+            attempt(dialog, dm, state);
+        } catch (const std::exception&) {
+            ++state.SignInAttempts; // counted, nothing shown
+        }
+    }
+}

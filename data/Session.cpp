@@ -1,0 +1,6 @@
+#include "data/Session.h"
+
+SessionValues& session() {
+    static SessionValues values;
+    return values;
+}

@@ -1,0 +1,171 @@
+#include "data/SqlConnection.h"
+
+#include "data/DbError.h"
+#include "data/SqlLexer.h"
+
+#include <QRegularExpression>
+#include <algorithm>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+void applyAlias(QSqlDatabase& db, const QString& driver, const QString& alias) {
+    if (driver != QLatin1String("QPSQL")) {
+        db.setDatabaseName(alias);
+        return;
+    }
+    static const QRegularExpression form(QStringLiteral("^([^:/]+)(?::(\\d+))?/(.+)$"));
+    const auto m = form.match(alias);
+    if (!m.hasMatch()) {
+        db.setDatabaseName(alias);
+        return;
+    }
+    db.setHostName(m.captured(1));
+    if (!m.captured(2).isEmpty())
+        db.setPort(m.captured(2).toInt());
+    db.setDatabaseName(m.captured(3));
+}
+
+QString positionalMarkers(const QString& text, QStringList* order) {
+    QString out;
+    for (const sqllex::Token& t : sqllex::tokenize(text)) {
+        if (t.kind == sqllex::Kind::Parameter) {
+            *order << t.text.mid(1);
+            out += u'?';
+        } else {
+            out += t.text;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+QString serverMessage(const QSqlError& error, const QString& secret) {
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    // PostgreSQL adds the statement's line after the message; keep the message.
+    text = text.section(u'\n', 0, 0).trimmed();
+    if (!secret.isEmpty())
+        text.replace(secret, QLatin1String("***"));
+    return text.isEmpty() ? QStringLiteral("database error") : text;
+}
+
+SqlConnection::SqlConnection(QString connectionName, QString sqlDriver, QStringList params)
+    : sqlDriver_(std::move(sqlDriver)), params_(std::move(params)) {
+    // Each object gets a QtSql connection of its own, even under the same stored name.
+    static int instances = 0;
+    name_ = connectionName + u'#' + QString::number(++instances);
+}
+
+SqlConnection::~SqlConnection() {
+    if (QSqlDatabase::contains(name_)) {
+        database().close();
+        QSqlDatabase::removeDatabase(name_);
+    }
+}
+
+QString SqlConnection::param(const QString& key) const {
+    const QString prefix = key + u'=';
+    for (const QString& line : params_)
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size());
+    return {};
+}
+
+bool SqlConnection::connected() const {
+    return QSqlDatabase::contains(name_) && database().isOpen();
+}
+
+QSqlDatabase SqlConnection::database() const { return QSqlDatabase::database(name_, false); }
+
+void SqlConnection::open() {
+    if (connected())
+        return;
+    if (!QSqlDatabase::contains(name_)) {
+        if (!QSqlDatabase::isDriverAvailable(sqlDriver_))
+            throw DbError(QStringLiteral("Database driver %1 is not available").arg(sqlDriver_));
+        QSqlDatabase::addDatabase(sqlDriver_, name_);
+    }
+    QSqlDatabase db = database();
+    applyAlias(db, sqlDriver_, param(QStringLiteral("DataBase")));
+    db.setUserName(param(QStringLiteral("User_Name")));
+    db.setPassword(param(QStringLiteral("Password")));
+    if (usesDialect())
+        db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+    if (!db.open())
+        throw DbError(serverMessage(db.lastError(), param(QStringLiteral("Password"))));
+    importedLinkTables_.clear();
+}
+
+void SqlConnection::close() {
+    if (QSqlDatabase::contains(name_))
+        database().close();
+}
+
+DriverStatement SqlConnection::prepareStatement(const QString& text) {
+    if (!connected())
+        throw DbError(QStringLiteral("Connection %1 is not open").arg(name_));
+    DriverStatement statement;
+    QString sql = text;
+    if (usesDialect()) {
+        oracle::Translation t = oracle::translate(text);
+        importLinkTables(t.linkTables);
+        sql = t.sql;
+        statement.secret = t.secret;
+        statement.droppedLink = t.droppedLink;
+    }
+    statement.sql = positionalMarkers(sql, &statement.markerOrder);
+    return statement;
+}
+
+void SqlConnection::afterSuccess(const DriverStatement& statement) {
+    if (statement.droppedLink.isEmpty())
+        return;
+    const QString prefix = statement.droppedLink + u'.';
+    for (auto it = importedLinkTables_.begin(); it != importedLinkTables_.end();)
+        it = it->startsWith(prefix) ? importedLinkTables_.erase(it) : std::next(it);
+}
+
+// A table read through a link is imported into the link's schema the first
+// time it is used; the import is also where a link's password is first tried.
+void SqlConnection::importLinkTables(const std::vector<oracle::LinkTable>& tables) {
+    for (const oracle::LinkTable& lt : tables) {
+        const QString key = lt.link + u'.' + lt.table;
+        if (importedLinkTables_.contains(key))
+            continue;
+        QSqlQuery q(database());
+        q.prepare(QStringLiteral("select 1 from pg_class c join pg_namespace n "
+                                 "on n.oid = c.relnamespace where n.nspname = ? and c.relname = ?"));
+        q.addBindValue(lt.link);
+        q.addBindValue(lt.table);
+        if (!q.exec())
+            throw DbError(serverMessage(q.lastError()));
+        if (!q.next()) {
+            QSqlQuery import(database());
+            const QString sql =
+                QStringLiteral("import foreign schema public limit to (%1) from server %2 into %2")
+                    .arg(lt.table, lt.link);
+            if (!import.exec(sql))
+                throw DbError(serverMessage(import.lastError()));
+        }
+        importedLinkTables_.insert(key);
+    }
+}
+
+int SqlConnection::executeDirect(const QString& sql) {
+    const DriverStatement statement = prepareStatement(sql);
+    QSqlQuery q(database());
+    bool ok = false;
+    if (statement.markerOrder.isEmpty()) {
+        ok = q.exec(statement.sql);
+    } else {
+        ok = q.prepare(statement.sql) && q.exec();
+    }
+    if (!ok)
+        throw DbError(serverMessage(q.lastError(), statement.secret));
+    afterSuccess(statement);
+    return std::max(0, q.numRowsAffected());
+}

@@ -1,0 +1,56 @@
+#pragma once
+#include "data/OracleDialect.h"
+
+#include <QSet>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+// A statement made ready for the driver: dialect applied, :name markers turned
+// into positional ones in order of appearance.
+struct DriverStatement {
+    QString sql;
+    QStringList markerOrder; // parameter name of each positional marker
+    QString secret;
+    QString droppedLink;
+};
+
+// The one connection to the reporting database. The stored driver setting picks
+// the QtSql driver: Oracle's own driver takes statements unchanged, the
+// PostgreSQL stand-in gets them through the Oracle-dialect layer.
+class SqlConnection {
+public:
+    SqlConnection(QString connectionName, QString sqlDriver, QStringList params);
+    ~SqlConnection();
+    SqlConnection(const SqlConnection&) = delete;
+    SqlConnection& operator=(const SqlConnection&) = delete;
+
+    const QStringList& params() const { return params_; }
+    QString param(const QString& key) const;
+    const QString& sqlDriver() const { return sqlDriver_; }
+    void setParams(QStringList params) { params_ = std::move(params); }
+
+    bool connected() const;
+    void open(); // logs on with the stored parameters; never asks the user
+    void close();
+
+    // Runs one statement without a query object; returns the affected-row count.
+    int executeDirect(const QString& sql);
+
+    // For query objects of this connection.
+    QSqlDatabase database() const;
+    DriverStatement prepareStatement(const QString& text);
+    void afterSuccess(const DriverStatement& statement);
+    bool usesDialect() const { return sqlDriver_ == QLatin1String("QPSQL"); }
+
+private:
+    void importLinkTables(const std::vector<oracle::LinkTable>& tables);
+
+    QString name_;
+    QString sqlDriver_;
+    QStringList params_;
+    QSet<QString> importedLinkTables_;
+};
+
+// The server's message of a failed driver call, without statement text or secret.
+QString serverMessage(const class QSqlError& error, const QString& secret = {});

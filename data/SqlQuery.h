@@ -1,0 +1,62 @@
+#pragma once
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <optional>
+#include <utility>
+#include <vector>
+
+class SqlConnection;
+
+// A named query object: its text is a list of lines numbered from 0, its
+// parameters are the :name markers of that text, and its cursor runs forward
+// only (going back to the first row runs the statement again).
+class SqlQuery {
+public:
+    SqlQuery(SqlConnection& connection, QString name, QStringList lines = {});
+
+    const QString& name() const { return name_; }
+
+    // Text. Every change closes the query and derives the parameters again.
+    const QStringList& lines() const { return lines_; }
+    QString text() const; // each line followed by CR LF
+    void clear();
+    void addLine(const QString& line);
+    void replaceLine(int n, const QString& line);
+
+    // Parameters.
+    QStringList parameterNames() const;
+    void setParamText(const QString& name, const QString& value);
+    QVariant paramValue(const QString& name) const;
+
+    // Cursor.
+    void open(); // runs the current text; does nothing when already open
+    void close();
+    bool isOpen() const { return open_; }
+    bool eof() const;
+    void next();
+    void first(); // runs the statement again unless it stands on its first row
+    int rowIndex() const { return rowIndex_; }
+
+    // Column reads by name, matched without regard to letter case.
+    QVariant value(const QString& column) const; // null without a current row
+    QString asString(const QString& column) const; // "" for null
+    double asFloat(const QString& column) const;   // 0 for null
+
+    void execSQL(); // runs the text as a prepared statement that returns no rows
+
+private:
+    void textChanged();
+    void run(QSqlQuery& q, bool prepared);
+    int columnIndex(const QString& column) const;
+
+    SqlConnection& connection_;
+    QString name_;
+    QStringList lines_;
+    std::vector<std::pair<QString, QVariant>> params_;
+    std::optional<QSqlQuery> cursor_;
+    bool open_ = false;
+    bool hasRow_ = false;
+    int rowIndex_ = 0;
+};

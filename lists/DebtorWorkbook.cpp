@@ -1,0 +1,74 @@
+// The debtor workbook report: the template opened in the spreadsheet
+// application, one row per debtor, a total row, left open on the screen.
+#include "data/fmCommonDM.h"
+#include "lists/GenerationRun.h"
+#include "ui/frmMain.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QProgressBar>
+#include <stdexcept>
+
+namespace {
+constexpr int AddressConditionLine = 33;
+// Offsets of the report's columns from FirstColumn.
+enum Column { UserIdColumn = 0, AccountColumn, PhoneColumn, NameColumn, DebtColumn, AddressColumn };
+} // namespace
+
+void TfmMain::BuildDebtorWorkbook() {
+    SqlQuery& debtors = *dm_->sqLstPhonDelTab;
+    debtors.first();
+    PrBar->show();
+    PrBar->setMaximum(Run.DebtorCount);
+    if (!cbListExcel)
+        throw std::runtime_error("The spreadsheet application is not available");
+    Spreadsheet& excel = *cbListExcel;
+    if (!excel.connected())
+        excel.connect();
+    Report.WorkDir = QDir::currentPath();
+
+    excel.openWorkbook(Report.WorkDir + u'/' + Run.TemplateFilePath);
+    excel.saveWorkbookAs(Report.WorkDir + u'/' + workbookFileName(cbSettlement->currentText()));
+    Report.FirstColumn = 1;
+    Report.CurrentRow = 2;
+    Report.DebtTotal = 0;
+    int rowsDone = 0;
+
+    SqlQuery& address = *dm_->sqListPhone;
+    const auto cell = [&](int offset) { return Report.FirstColumn + offset; };
+    while (!debtors.eof()) {
+        const int row = Report.CurrentRow;
+        excel.setCellText(row, cell(UserIdColumn), debtors.asString(QStringLiteral("user_id")));
+        Report.CurrentUserId = debtors.asString(QStringLiteral("user_id"));
+        address.replaceLine(AddressConditionLine,
+                            QStringLiteral(" and t1.user_id = ") + Report.CurrentUserId);
+        address.open();
+        excel.setCellText(row, cell(AccountColumn), address.asString(QStringLiteral("account")));
+        excel.setCellText(row, cell(PhoneColumn), debtors.asString(QStringLiteral("phone")));
+        excel.setCellText(row, cell(NameColumn), address.asString(QStringLiteral("name")));
+        Report.CurrentDebt = debtors.asFloat(QStringLiteral("cur_deb"));
+        InsertPaymentSnapshot(Report.CurrentUserId);
+        excel.setCellNumber(row, cell(DebtColumn), Report.CurrentDebt);
+        Report.DebtTotal += Report.CurrentDebt;
+        excel.setCellText(row, cell(AddressColumn),
+                          address.asString(QStringLiteral("ClientInfoWithoutName")));
+        ++Report.CurrentRow;
+        ++rowsDone;
+        address.close();
+        debtors.next();
+        PrBar->setValue(rowsDone);
+        PrBar->repaint();
+    }
+
+    const int totalRow = Report.CurrentRow;
+    excel.alignRight(totalRow, cell(NameColumn), cell(DebtColumn));
+    excel.setBold(totalRow, cell(PhoneColumn), cell(DebtColumn));
+    excel.setCellNumber(totalRow, cell(DebtColumn), Report.DebtTotal);
+    excel.setCellText(totalRow, cell(NameColumn), QStringLiteral("Сумма оплат на отчётную дату"));
+    excel.hideColumn(1);
+
+    excel.saveWorkbook();
+    excel.makeVisible();
+    excel.disconnect();
+    PrBar->hide();
+}

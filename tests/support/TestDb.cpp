@@ -1,0 +1,83 @@
+#include "tests/support/TestDb.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <stdexcept>
+
+namespace testdb {
+namespace {
+
+QSqlDatabase connection(const QString& database) {
+    const QString name = QStringLiteral("testdb-") + database;
+    if (!QSqlDatabase::contains(name)) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setHostName(QStringLiteral("127.0.0.1"));
+        db.setPort(55432);
+        db.setDatabaseName(database);
+        db.setUserName(QStringLiteral("postgres"));
+        db.setPassword(QStringLiteral(TULMINA_TEST_SUPER_PASSWORD));
+    }
+    QSqlDatabase db = QSqlDatabase::database(name);
+    if (!db.isOpen())
+        throw std::runtime_error("test database: " + db.lastError().text().toStdString());
+    return db;
+}
+
+QSqlQuery run(const QString& database, const QString& sql) {
+    QSqlQuery q(connection(database));
+    if (!q.exec(sql))
+        throw std::runtime_error("test database: " + q.lastError().text().toStdString() +
+                                 " in: " + sql.toStdString());
+    return q;
+}
+
+} // namespace
+
+void exec(const QString& database, const QString& sql) { run(database, sql); }
+
+QStringList column(const QString& database, const QString& sql) {
+    QSqlQuery q = run(database, sql);
+    QStringList values;
+    while (q.next())
+        values << (q.value(0).isNull() ? QStringLiteral("<null>") : q.value(0).toString());
+    return values;
+}
+
+QVariant scalar(const QString& database, const QString& sql) {
+    QSqlQuery q = run(database, sql);
+    return q.next() ? q.value(0) : QVariant();
+}
+
+void createOperator(const QString& login, const QString& password, const QVariant& operatorName,
+                    int operId) {
+    dropOperator(login);
+    exec("kvarn", QStringLiteral("create role %1 login password '%2' in role billing_operators")
+                      .arg(login.toLower(), password));
+    QSqlQuery q(connection("kvarn"));
+    q.prepare("insert into t_operators values (?, ?, ?, 'test')");
+    q.addBindValue(operId);
+    q.addBindValue(operatorName.isNull() ? QVariant(QMetaType::fromType<QString>()) : operatorName);
+    q.addBindValue(login.toUpper());
+    if (!q.exec())
+        throw std::runtime_error(q.lastError().text().toStdString());
+}
+
+void dropOperator(const QString& login) {
+    exec("kvarn", QStringLiteral("delete from t_operators where login_name = '%1'").arg(login.toUpper()));
+    exec("kvarn", QStringLiteral("drop role if exists %1").arg(login.toLower()));
+}
+
+bool linkExists(const QString& linkName) {
+    return scalar("report", QStringLiteral("select count(*) from pg_foreign_server where srvname = '%1'")
+                                .arg(linkName.toLower()))
+               .toInt() > 0;
+}
+
+void dropLinkIfAny(const QString& linkName) {
+    const QString n = linkName.toLower();
+    exec("report", QStringLiteral("drop server if exists %1 cascade").arg(n));
+    exec("report", QStringLiteral("drop schema if exists %1 cascade").arg(n));
+}
+
+} // namespace testdb

@@ -1,0 +1,25 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+// Set-up and inspection of the stand-in databases behind the program's back,
+// as the cluster's superuser.
+namespace testdb {
+
+// Runs statements in database "report" or "kvarn"; fails the test on error.
+void exec(const QString& database, const QString& sql);
+// First column of every row.
+QStringList column(const QString& database, const QString& sql);
+QVariant scalar(const QString& database, const QString& sql);
+
+// A billing login role with a password and an operator row (null name allowed).
+void createOperator(const QString& login, const QString& password, const QVariant& operatorName,
+                    int operId);
+void dropOperator(const QString& login);
+
+// Drops a per-user link left behind by a test, whatever its state.
+void dropLinkIfAny(const QString& linkName);
+bool linkExists(const QString& linkName);
+
+} // namespace testdb

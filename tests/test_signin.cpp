@@ -1,0 +1,268 @@
+// The sign-in dialog and loop, the close of the main window with its link drop,
+// the default error report and the single-instance guard.
+#include "app/SignIn.h"
+#include "app/fmPassword.h"
+#include "data/Session.h"
+#include "data/fmCommonDM.h"
+#include "platform/InstanceLock.h"
+#include "tests/support/ModalDriver.h"
+#include "tests/support/TestDb.h"
+#include "ui/MessageBoxes.h"
+#include "ui/TulminaApplication.h"
+#include "ui/frmMain.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+const QString Login = QStringLiteral("sitest");
+const QString Right = QStringLiteral("right-pw1");
+
+ModalDriver::Action typeAndOk(const QString& user, const QString& password,
+                              QStringList* messagesSeen = nullptr) {
+    return [=](QWidget* w) {
+        auto* dlg = qobject_cast<TPasswordDlg*>(w);
+        QVERIFY(dlg);
+        if (messagesSeen)
+            *messagesSeen << dlg->Label3->text() + "|" + dlg->UserName->text() + "|" +
+                                 dlg->Password->text();
+        dlg->UserName->setText(user);
+        dlg->Password->setText(password);
+        dlg->OKBtn->click();
+    };
+}
+
+// Whether some process holds the lock file exclusively.
+bool lockHeld(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+} // namespace
+
+class TestSignIn : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TdmCommon> dm;
+    std::unique_ptr<TPasswordDlg> dlg;
+
+    void signIn(std::initializer_list<ModalDriver::Action> actions) {
+        ModalDriver driver;
+        for (const auto& a : actions)
+            driver.then(a);
+        runSignInLoop(*dlg, *dm);
+        QCOMPARE(driver.pending(), 0);
+        QCOMPARE(driver.unexpected, 0);
+    }
+
+private slots:
+    void initTestCase() { testdb::createOperator(Login, Right, "Проверкина Анна", 5); }
+    void cleanupTestCase() {
+        testdb::dropLinkIfAny(Login);
+        testdb::dropOperator(Login);
+        testdb::dropOperator("sinull");
+    }
+    void init() {
+        dm = std::make_unique<TdmCommon>();
+        dlg = std::make_unique<TPasswordDlg>();
+        session() = {};
+        testdb::dropLinkIfAny(Login);
+    }
+    void cleanup() {
+        dlg.reset();
+        dm.reset();
+    }
+
+    void dialogLayout() {
+        QCOMPARE(dlg->windowTitle(), QString("Авторизация"));
+        QCOMPARE(dlg->size(), QSize(179, 144));
+        QCOMPARE(dlg->Label2->text(), QString("Имя (в АСР \"Кварн\")"));
+        QVERIFY(dlg->Label2->font().bold());
+        QCOMPARE(dlg->UserName->geometry(), QRect(8, 19, 121, 21));
+        QCOMPARE(dlg->Password->geometry(), QRect(8, 59, 161, 21));
+        QCOMPARE(dlg->Password->echoMode(), QLineEdit::Password);
+        QCOMPARE(dlg->OKBtn->geometry(), QRect(15, 88, 75, 25));
+        QVERIFY(dlg->OKBtn->isDefault());
+        QCOMPARE(dlg->CancelBtn->geometry(), QRect(95, 88, 75, 25));
+        QCOMPARE(dlg->Label3->pos(), QPoint(8, 120));
+        QCOMPARE(dlg->Label3->palette().color(QPalette::WindowText), QColor(Qt::red));
+        QVERIFY(!(dlg->windowFlags() & Qt::WindowCloseButtonHint));
+        QVERIFY(!(dlg->windowFlags() & Qt::WindowSystemMenuHint));
+    }
+
+    void inputRules() {
+        QCOMPARE(trimControl(QString("\t  ivanova \r\n")), QString("ivanova"));
+        QVERIFY(isPlainIdentifier("ivanova"));
+        QVERIFY(isPlainIdentifier("a_1$#"));
+        QVERIFY(!isPlainIdentifier("1abc"));
+        QVERIFY(!isPlainIdentifier("iva nova"));
+        QVERIFY(!isPlainIdentifier("x'; drop table atstown; --"));
+        QVERIFY(!isPlainIdentifier(QString(31, 'a')));
+        QVERIFY(!isPlainIdentifier("иванова"));
+        QCOMPARE(msgbox::errorReportText("relation missing"), QString("relation missing."));
+        QCOMPARE(msgbox::errorReportText("done."), QString("done."));
+        QCOMPARE(msgbox::errorReportText("(code 42)"), QString("(code 42)"));
+        QCOMPARE(msgbox::errorReportText("строка"), QString("строка."));
+    }
+
+    void cancelAtFirstShowingSendsNothing() {
+        ModalDriver driver;
+        driver.then([](QWidget* w) { qobject_cast<TPasswordDlg*>(w)->CancelBtn->click(); });
+        runSignInLoop(*dlg, *dm);
+        QCOMPARE(signInState().SignInAttempts, 3);
+        QVERIFY(signInState().SignInPending);
+        QVERIFY(!dm->SQLConnectionKvarn.connected());
+    }
+
+    void threeWrongPasswordsEndWithNoLinkLeft() {
+        QStringList seen;
+        signIn({typeAndOk(Login, "bad", &seen), typeAndOk(Login, "bad", &seen),
+                typeAndOk(Login, "bad", &seen)});
+        QVERIFY(signInState().SignInPending);
+        QCOMPARE(signInState().SignInAttempts, 3);
+        QCOMPARE(seen, QStringList({"||", "Попробуйте еще раз|sitest|bad",
+                                    "Попробуйте еще раз|sitest|bad"}));
+        QVERIFY(!testdb::linkExists(Login));
+    }
+
+    void unreachableServerFailsSilently() {
+        QStringList params = dm->SQLConnectionKvarn.params();
+        params[1] = "DataBase=127.0.0.1:1/report";
+        dm->SQLConnectionKvarn.setParams(params);
+        QStringList seen;
+        signIn({typeAndOk(Login, Right, &seen), typeAndOk(Login, Right, &seen),
+                typeAndOk(Login, Right, &seen)});
+        QVERIFY(signInState().SignInPending);
+        QCOMPARE(seen, QStringList({"||", "|sitest|right-pw1", "|sitest|right-pw1"}));
+    }
+
+    void trimmedLowerCaseNameSignsInAndStaleLinkIsReplaced() {
+        // A link left behind under the same name, with a password that no longer works.
+        TdmCommon other;
+        other.SQLConnectionKvarn.open();
+        other.SQLConnectionKvarn.executeDirect(
+            "create database link sitest connect to sitest identified by \"old\" using "
+            "'127.0.0.1:55432/kvarn'");
+        signIn({typeAndOk("  " + Login + " ", " " + Right + "\t")});
+        QVERIFY(!signInState().SignInPending);
+        QCOMPARE(session().OperatorLogin, QString("SITEST"));
+        QCOMPARE(session().OperatorName, QString("Проверкина Анна"));
+        QCOMPARE(session().OperatorId, qint64(50000));
+        QVERIFY(testdb::linkExists(Login));
+    }
+
+    void operatorWithoutNameFailsLikeAWrongPassword() {
+        testdb::createOperator("sinull", "nullpw", QVariant(), 6);
+        QStringList seen;
+        signIn({typeAndOk("sinull", "nullpw", &seen), typeAndOk("sinull", "nullpw", &seen),
+                [](QWidget* w) { qobject_cast<TPasswordDlg*>(w)->reject(); }});
+        QCOMPARE(seen.last(), QString("Попробуйте еще раз|sinull|nullpw"));
+        QVERIFY(!testdb::linkExists("sinull"));
+    }
+
+    void hostileInputNeverReachesTheServer() {
+        const QStringList names{"x'; drop table atstown; --", "a b", QString(10000, 'z'),
+                                "\"quoted\"", "имя", "kna@kna"};
+        for (const QString& name : names) {
+            dlg = std::make_unique<TPasswordDlg>();
+            signIn({typeAndOk(name, "pw"), typeAndOk(Login, "p\"w"), typeAndOk(Login, "\"")});
+            QVERIFY(signInState().SignInPending);
+            QVERIFY2(!dm->SQLConnectionKvarn.connected(), qPrintable(name.left(40)));
+        }
+        QCOMPARE(testdb::scalar("report", "select count(*) from atstown").toInt() > 0, true);
+    }
+
+    void oddPasswordsReachOnlyTheLink() {
+        QStringList seen;
+        signIn({typeAndOk(Login, QString(10000, 'p'), &seen), typeAndOk(Login, "пароль密码';--", &seen),
+                typeAndOk(Login, "back\\slash", &seen)});
+        QVERIFY(signInState().SignInPending);
+        QCOMPARE(seen.last().section('|', 0, 0), QString("Попробуйте еще раз"));
+        QVERIFY(!testdb::linkExists(Login));
+    }
+
+    void closeDropsTheLinkAndAFailedDropKeepsTheWindow() {
+        signIn({typeAndOk(Login, Right)});
+        QVERIFY(testdb::linkExists(Login));
+        {
+            TfmMain window;
+            window.setDataModule(dm.get());
+            window.show();
+            QVERIFY(window.close());
+            QVERIFY(!testdb::linkExists(Login));
+            QVERIFY(dm->sqListPhone.released());
+            QVERIFY(dm->sqTownId.released());
+            QVERIFY(dm->sqCreateDropChannel.released());
+        }
+        // The link is gone: the drop fails, the server's message is reported
+        // and the window stays; a second request releases nothing twice.
+        TfmMain window;
+        window.setDataModule(dm.get());
+        window.show();
+        ModalDriver driver;
+        driver.press("OK");
+        driver.press("OK");
+        QTimer::singleShot(0, &window, &QWidget::close);
+        QTRY_COMPARE(driver.boxTexts.size(), 1);
+        QVERIFY(window.isVisible());
+        QVERIFY2(driver.boxTexts[0].contains("server \"sitest\" does not exist"),
+                 qPrintable(driver.boxTexts[0]));
+        QVERIFY(driver.boxTexts[0].endsWith('.'));
+        QCOMPARE(driver.boxCaptions[0], QString("Тулмина"));
+        QTimer::singleShot(0, &window, &QWidget::close);
+        QTRY_COMPARE(driver.boxTexts.size(), 2);
+        QVERIFY(window.isVisible());
+    }
+
+    void secondInstanceEndsAtOnceAndAKilledOneFreesTheLock() {
+        QTemporaryDir runtime;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        const QString lockPath = runtime.path() + "/Тулмина";
+        auto launch = [&](QProcess& p) {
+            p.setProcessEnvironment(env);
+            p.setWorkingDirectory(runtime.path());
+            p.start(TULMINA_BINARY, {});
+            QVERIFY(p.waitForStarted());
+        };
+        QProcess first;
+        launch(first);
+        QTRY_VERIFY_WITH_TIMEOUT(lockHeld(lockPath), 10000);
+        QTest::qWait(300); // the first instance is showing its sign-in dialog
+
+        QProcess second;
+        launch(second);
+        QVERIFY(second.waitForFinished(5000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        ::kill(pid_t(first.processId()), SIGKILL);
+        QVERIFY(first.waitForFinished(5000));
+        QProcess third;
+        launch(third);
+        QTRY_VERIFY_WITH_TIMEOUT(lockHeld(lockPath), 10000);
+        QTest::qWait(300);
+        QCOMPARE(third.state(), QProcess::Running);
+        third.kill();
+        third.waitForFinished(5000);
+    }
+};
+
+int main(int argc, char** argv) {
+    TulminaApplication app(argc, argv);
+    TestSignIn test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_signin.moc"

@@ -1,0 +1,129 @@
+// Settlement list and the row of exchange check boxes of the main window.
+#include "data/SqlLexer.h"
+#include "data/fmCommonDM.h"
+#include "ui/frmMain.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+
+namespace {
+constexpr int BoxTop = 48;
+constexpr int LabelTop = 65;
+constexpr int Step = 18;
+} // namespace
+
+void TfmMain::LoadSettlements() {
+    SqlQuery& settlements = *dm_->sqSettlement;
+    settlements.open();
+    for (; !settlements.eof(); settlements.next())
+        cbSettlement->addItem(settlements.asString(QStringLiteral("NAME")));
+    settlements.close();
+    dm_->sqSettlement.release();
+    cbSettlement->setCurrentIndex(0);
+
+    SqlQuery& phoneInd = *dm_->sqPhoneInd;
+    phoneInd.setParamText(QStringLiteral("town"), cbSettlement->currentText());
+    phoneInd.open();
+    phoneInd.first();
+    NextBoxLeft = 40;
+    NextLabelLeft = 39;
+    ExchangeCursor = 1;
+    ExchangeCount = countExchangeRows();
+    CodAts->setText(phoneInd.asString(QStringLiteral("atskod")).left(5));
+    buildExchangeRow(false);
+}
+
+void TfmMain::cbSettlementSelect() {
+    SqlQuery& phoneInd = *dm_->sqPhoneInd;
+    phoneInd.clear();
+    phoneInd.addLine(QStringLiteral("select * from atstown t where name = ") +
+                     sqllex::quoteLiteral(cbSettlement->currentText()) +
+                     QStringLiteral(" order by atskod"));
+    phoneInd.open();
+    phoneInd.first();
+    NextBoxLeft = 34;
+    NextLabelLeft = 34;
+    clearExchangeRow();
+    ExchangeCount = 0;
+    ExchangeCursor = 1;
+    ExchangeCount = countExchangeRows();
+    const QString firstCode = phoneInd.asString(QStringLiteral("atskod"));
+    const exchange::Family family = exchange::familyOf(firstCode);
+    if (family == exchange::Family::Other) {
+        NextBoxLeft = 40;
+        NextLabelLeft = 39;
+    }
+    CodAts->setText(exchange::prefix(firstCode, family));
+    buildExchangeRow(true);
+}
+
+void TfmMain::clearExchangeRow() {
+    for (int i = 1; i <= MaxExchanges; ++i) {
+        if (ExchangeBoxes[i]) {
+            delete ExchangeBoxes[i];
+            ExchangeBoxes[i] = nullptr;
+            delete ExchangeLabels[i];
+            ExchangeLabels[i] = nullptr;
+        }
+    }
+}
+
+// Counts the rows of the exchange query and goes back to its first row. Only
+// the first 30 exchanges of a settlement have a place in the row.
+int TfmMain::countExchangeRows() {
+    SqlQuery& phoneInd = *dm_->sqPhoneInd;
+    int rows = 0;
+    for (; !phoneInd.eof(); phoneInd.next())
+        ++rows;
+    phoneInd.first();
+    return std::min(rows, int(MaxExchanges));
+}
+
+// The initial load cuts every code as one of the other family; a choice cuts
+// each by its own family.
+void TfmMain::buildExchangeRow(bool byOwnFamily) {
+    SqlQuery& phoneInd = *dm_->sqPhoneInd;
+    while (ExchangeCursor <= ExchangeCount) {
+        const QString code = phoneInd.asString(QStringLiteral("atskod"));
+        const exchange::Family family =
+            byOwnFamily ? exchange::familyOf(code) : exchange::Family::Other;
+        AddExchangeBox();
+        AddExchangeLabel(family);
+        QLabel* label = ExchangeLabels[ExchangeCursor];
+        label->setText(exchange::tail(code, family));
+        QFont bold = font();
+        bold.setBold(true);
+        label->setFont(bold);
+        label->adjustSize();
+        phoneInd.next();
+        ++ExchangeCursor;
+    }
+}
+
+void TfmMain::AddExchangeBox() {
+    auto* box = new QCheckBox(this);
+    ExchangeBoxes[ExchangeCursor] = box;
+    box->setChecked(true);
+    box->setGeometry(NextBoxLeft, BoxTop, 14, 17);
+    NextBoxLeft += Step;
+    if (ExchangeCursor > 1 && ExchangeBoxes[ExchangeCursor - 1])
+        setTabOrder(ExchangeBoxes[ExchangeCursor - 1], box);
+    else
+        setTabOrder(PrBar, box);
+    box->show();
+}
+
+void TfmMain::AddExchangeLabel(exchange::Family family) {
+    const QString code = dm_->sqPhoneInd->asString(QStringLiteral("atskod"));
+    const QString name = QStringLiteral("Ats") + exchange::tail(code, family);
+    QCheckBox* box = ExchangeBoxes[ExchangeCursor];
+    box->setObjectName(name);
+    box->setText(name);
+    auto* label = new QLabel(this);
+    ExchangeLabels[ExchangeCursor] = label;
+    label->setGeometry(NextLabelLeft, LabelTop, 14, 17);
+    NextLabelLeft += Step;
+    label->show();
+}

@@ -1,0 +1,248 @@
+#include "ui/frmMain.h"
+
+#include "data/Session.h"
+#include "data/fmCommonDM.h"
+#include "platform/RegionalForms.h"
+#include "platform/TextFile.h"
+#include "ui/AmountEdit.h"
+#include "ui/AppIcon.h"
+#include "ui/MessageBoxes.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScopeGuard>
+
+namespace {
+
+// "MS Sans Serif" and "Arial" where the workstation has them, else close free fonts.
+QFont windowFont() {
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("DejaVu Sans")});
+    f.setPixelSize(11);
+    return f;
+}
+
+QFont boldWindowFont() {
+    QFont f = windowFont();
+    f.setBold(true);
+    return f;
+}
+
+void setTextColor(QWidget* w, const QColor& color) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, color);
+    w->setPalette(p);
+}
+
+template <class W, class... Args>
+W* place(QWidget* parent, const char* name, QRect geometry, Args&&... args) {
+    auto* w = new W(std::forward<Args>(args)..., parent);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(geometry);
+    return w;
+}
+
+QLabel* boldLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* l = place<QLabel>(parent, name, geometry, text);
+    l->setFont(boldWindowFont());
+    return l;
+}
+
+DatePicker* datePicker(QWidget* parent, const char* name, QRect geometry) {
+    auto* d = place<DatePicker>(parent, name, geometry);
+    d->setCalendarPopup(true);
+    d->setDisplayFormat(QLatin1String(regional::ShortDateFormat));
+    d->setDate(QDate(2006, 12, 31));
+    return d;
+}
+
+QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, const QStringList& items) {
+    auto* c = place<QComboBox>(parent, name, geometry);
+    c->setEditable(true);
+    c->setInsertPolicy(QComboBox::NoInsert);
+    c->addItems(items);
+    return c;
+}
+
+} // namespace
+
+DatePicker::DatePicker(QWidget* parent) : QDateEdit(parent) { lineEdit()->installEventFilter(this); }
+
+bool DatePicker::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lineEdit() && event->type() == QEvent::MouseButtonPress)
+        emit clicked();
+    return QDateEdit::eventFilter(watched, event);
+}
+
+void DatePicker::mousePressEvent(QMouseEvent* event) {
+    emit clicked();
+    QDateEdit::mousePressEvent(event);
+}
+
+TfmMain::TfmMain(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("fmMain"));
+    setWindowTitle(msgbox::Caption);
+    setWindowIcon(appIcon());
+    setFont(windowFont());
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Button);
+    // Client area of the fixed 440 x 270 window with a classic frame.
+    setFixedSize(432, 243);
+    move(69, 215);
+    createControls();
+    FormCreate();
+    connectHandlers();
+    bbExecute->setFocus();
+}
+
+TfmMain::~TfmMain() = default;
+
+void TfmMain::createControls() {
+    Label4 = boldLabel(this, "Label4", "Населенный пункт", {0, 0, 112, 13});
+    cbSettlement = comboBox(this, "cbSettlement", {1, 12, 233, 21}, {});
+    Button1 = place<QPushButton>(this, "Button1", {238, 12, 41, 21}, QStringLiteral("Все"));
+    Button1->setFont(boldWindowFont());
+    Label6 = boldLabel(this, "Label6", "Отметь АТС которые не войдут в список", {2, 35, 246, 13});
+    setTextColor(Label6, QColor(128, 0, 0));
+    Label3 = boldLabel(this, "Label3", "АТС", {3, 50, 25, 13});
+    CodAts = boldLabel(this, "CodAts", "", {0, 65, 5, 13});
+    Label10 = boldLabel(this, "Label10", "Формирование списка", {136, 77, 138, 13});
+    ToTime = place<QRadioButton>(this, "ToTime", {1, 90, 43, 17}, QStringLiteral("До"));
+    DateTimePickerTo = datePicker(this, "DateTimePickerTo", {55, 89, 77, 21});
+    PrBar = place<QProgressBar>(this, "PrBar", {134, 93, 143, 14});
+    PrBar->setTextVisible(false);
+    PrBar->setRange(0, 0);
+    PrBar->setMaximum(0);
+    PrBar->hide();
+    Label1 = place<QLabel>(this, "Label1", {136, 100, 113, 36}, QStringLiteral("Ждем-с"));
+    QFont arial;
+    arial.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    arial.setPixelSize(31);
+    arial.setBold(true);
+    Label1->setFont(arial);
+    setTextColor(Label1, QColor(255, 0, 0));
+    Label1->hide();
+    After = place<QRadioButton>(this, "After", {1, 113, 56, 17}, QStringLiteral("После"));
+    DateTimePickerAfter = datePicker(this, "DateTimePickerAfter", {55, 111, 77, 21});
+    Between = place<QRadioButton>(this, "Between", {1, 136, 55, 17}, QStringLiteral("Между"));
+    Label7 = boldLabel(this, "Label7", "C", {57, 138, 9, 13});
+    setTextColor(Label7, QColor(0, 0, 255));
+    DateTimePickerBetween1 = datePicker(this, "DateTimePickerBetween1", {69, 134, 78, 21});
+    Label5 = boldLabel(this, "Label5", "По", {150, 138, 17, 13});
+    setTextColor(Label5, QColor(0, 0, 255));
+    DateTimePickerBetween2 = datePicker(this, "DateTimePickerBetween2", {170, 134, 77, 21});
+    Label8 = boldLabel(this, "Label8", "Вид файла:", {2, 156, 68, 13});
+    Label9 = boldLabel(this, "Label9", "Кто:", {121, 160, 26, 13});
+    cbTypeUser = comboBox(this, "cbTypeUser", {150, 157, 96, 21}, {"Квартирники", "Организации"});
+    cbTypeUser->setCurrentIndex(0);
+    cbTypeCall = comboBox(this, "cbTypeCall", {1, 169, 93, 21}, {"Тулмин", "Общий", "Анализ"});
+    cbTypeCall->setCurrentIndex(-1);
+    cbTypeCall->setEditText(QStringLiteral("Анализ"));
+    Label2 = boldLabel(this, "Label2", "Минимальная сумма долга", {3, 191, 163, 13});
+    ceSumma = place<AmountEdit>(this, "ceSumma", {174, 183, 65, 21});
+    bbExecute = place<QPushButton>(this, "bbExecute", {6, 206, 233, 22}, QStringLiteral("Формировать"));
+
+    const QList<QWidget*> tabOrder{bbExecute, ceSumma, cbTypeUser, cbSettlement, cbTypeCall,
+                                   ToTime, After, Between, DateTimePickerTo, DateTimePickerAfter,
+                                   DateTimePickerBetween1, DateTimePickerBetween2, Button1, PrBar};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+}
+
+void TfmMain::connectHandlers() {
+    connect(cbTypeCall, &QComboBox::activated, this, &TfmMain::cbTypeCallChange);
+    connect(cbSettlement, &QComboBox::activated, this, &TfmMain::cbSettlementSelect);
+    connect(Button1, &QPushButton::clicked, this, &TfmMain::Button1Click);
+    connect(bbExecute, &QPushButton::clicked, this, &TfmMain::bbExecuteClick);
+    const std::pair<DatePicker*, void (TfmMain::*)()> pickers[] = {
+        {DateTimePickerTo, &TfmMain::DateTimePickerToClick},
+        {DateTimePickerAfter, &TfmMain::DateTimePickerAfterClick},
+        {DateTimePickerBetween1, &TfmMain::DateTimePickerBetween1Click},
+        {DateTimePickerBetween2, &TfmMain::DateTimePickerBetween2Click}};
+    for (const auto& [picker, handler] : pickers) {
+        connect(picker, &DatePicker::clicked, this, handler);
+        connect(picker, &QDateEdit::dateChanged, this, handler);
+    }
+}
+
+void TfmMain::FormCreate() {
+    Run.DateClause.clear();
+    DateTimePickerTo->setDate(QDate::currentDate());
+    DateTimePickerBetween2->setDate(QDate::currentDate());
+}
+
+void TfmMain::showMainWindow() {
+    if (shownOnce_) {
+        show();
+        return;
+    }
+    shownOnce_ = true;
+    const auto showAnyway = qScopeGuard([this] {
+        if (!closedForGood_)
+            show();
+    });
+    FormShow();
+}
+
+void TfmMain::FormShow() {
+    const bool goOn = msgbox::askOkCancel(
+        QStringLiteral("Выбор типа файла \"Анализ\" ведёт к обновлению данных таблиц. Продолжить?"));
+    if (!goOn) {
+        close();
+        return;
+    }
+    cbTypeCall->setCurrentIndex(Analysis);
+    LoadSettlements();
+    repaint();
+}
+
+void TfmMain::closeEvent(QCloseEvent* event) {
+    // The close is carried out only when the close-query handler gets through.
+    event->ignore();
+    FormCloseQuery();
+    event->accept();
+    FormClose();
+    closedForGood_ = true;
+    emit closed();
+}
+
+void TfmMain::FormCloseQuery() {
+    dm_->sqListPhone.release();
+    dm_->sqTownId.release();
+    if (!dm_->sqCreateDropChannel.released()) {
+        if (dm_->sqCreateDropChannel->isOpen())
+            dm_->sqCreateDropChannel->close();
+        dm_->sqCreateDropChannel.release();
+    }
+    dm_->SQLConnectionKvarn.executeDirect(QStringLiteral("drop database link ") +
+                                          session().OperatorLogin);
+}
+
+void TfmMain::FormClose() {
+    // Releasing the connection does not ask the spreadsheet application to quit.
+    cbListExcel.reset();
+}
+
+void TfmMain::cbTypeCallChange() {
+    const int kind = cbTypeCall->currentIndex();
+    if (kind == General || kind == Analysis)
+        msgbox::inform(QStringLiteral("Предупреждение - данные таблиц будут обновлены..."));
+}
+
+void TfmMain::Button1Click() {
+    for (int i = 1; i <= ExchangeCount; ++i)
+        if (ExchangeBoxes[i])
+            ExchangeBoxes[i]->setChecked(!ExchangeBoxes[i]->isChecked());
+}
+
+void TfmMain::DateTimePickerToClick() { ToTime->setChecked(true); }
+void TfmMain::DateTimePickerAfterClick() { After->setChecked(true); }
+void TfmMain::DateTimePickerBetween1Click() { Between->setChecked(true); }
+void TfmMain::DateTimePickerBetween2Click() { Between->setChecked(true); }

@@ -1,0 +1,157 @@
+#pragma once
+#include "platform/Spreadsheet.h"
+#include "ui/ExchangeCode.h"
+
+#include <QDateEdit>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class AmountEdit;
+class TdmCommon;
+class TextFile;
+
+// Selected index of cbTypeCall and of cbTypeUser.
+enum ListKind { CallRound = 0, General = 1, Analysis = 2 };
+enum ClientKind { Residential = 0, Organisation = 1 };
+
+// Values of a generation run; each run overwrites them.
+struct RunContext {
+    QString RunStamp;
+    QString StationFilePath;
+    QString TemplateFilePath;
+    qint32 DebtorCount = 0;
+    QString DateClause;
+};
+
+// Values of the workbook report; each report sets them afresh.
+struct ReportState {
+    QString WorkDir;
+    qint32 FirstColumn = 1;
+    qint32 CurrentRow = 2;
+    QString CurrentUserId;
+    double CurrentDebt = 0.0;
+    double DebtTotal = 0.0;
+};
+
+// A date picker that also tells when it is clicked.
+class DatePicker : public QDateEdit {
+    Q_OBJECT
+public:
+    explicit DatePicker(QWidget* parent);
+signals:
+    void clicked();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// The main window fmMain. Its generation run (bbExecuteClick and the outputs it
+// calls) is defined with the debtor lists, in lists/.
+class TfmMain : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int MaxExchanges = 30;
+
+    explicit TfmMain(QWidget* parent = nullptr);
+    ~TfmMain() override;
+
+    void setDataModule(TdmCommon* dm) { dm_ = dm; }
+    TdmCommon* dataModule() const { return dm_; }
+
+    // Shows the window; the first time, its show handler runs first and may
+    // close it instead. The window is shown even when the handler fails.
+    void showMainWindow();
+
+    // Controls.
+    QLabel* Label1;  // "Ждем-с"
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QLabel* Label9;
+    QLabel* Label10;
+    QLabel* CodAts;
+    QComboBox* cbSettlement;
+    QPushButton* Button1;
+    QRadioButton* ToTime;
+    QRadioButton* After;
+    QRadioButton* Between;
+    DatePicker* DateTimePickerTo;
+    DatePicker* DateTimePickerAfter;
+    DatePicker* DateTimePickerBetween1;
+    DatePicker* DateTimePickerBetween2;
+    QProgressBar* PrBar;
+    QComboBox* cbTypeUser;
+    QComboBox* cbTypeCall;
+    AmountEdit* ceSumma;
+    QPushButton* bbExecute;
+
+    // The connection to the spreadsheet application; released when the window closes.
+    std::unique_ptr<Spreadsheet> cbListExcel;
+
+    // Exchange row, slots 1 to 30 (slot 0 unused).
+    std::array<QPointer<QCheckBox>, MaxExchanges + 1> ExchangeBoxes{};
+    std::array<QPointer<QLabel>, MaxExchanges + 1> ExchangeLabels{};
+    int ExchangeCount = 0;
+    int ExchangeCursor = 1;
+    int NextBoxLeft = 40;
+    int NextLabelLeft = 39;
+
+    RunContext Run;
+    ReportState Report;
+    std::unique_ptr<TextFile> textFile; // the one text file of a run
+
+    // Handlers.
+    void FormCreate();
+    void FormShow();
+    void FormCloseQuery();
+    void FormClose();
+    void cbTypeCallChange();
+    void Button1Click();
+    void DateTimePickerToClick();
+    void DateTimePickerAfterClick();
+    void DateTimePickerBetween1Click();
+    void DateTimePickerBetween2Click();
+
+    // Settlement and exchange selection.
+    void LoadSettlements();
+    void cbSettlementSelect();
+    void AddExchangeBox();
+    void AddExchangeLabel(exchange::Family family);
+
+    // Debtor list generation (lists/).
+    void bbExecuteClick();
+    void WritePhoneList();
+    void BuildDebtorWorkbook();
+    void InsertPaymentSnapshot(const QString& userId);
+
+signals:
+    void closed(); // the window has closed: the program ends
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void connectHandlers();
+    void clearExchangeRow();
+    void buildExchangeRow(bool byOwnFamily);
+    int countExchangeRows();
+
+    TdmCommon* dm_ = nullptr;
+    bool shownOnce_ = false;
+    bool closedForGood_ = false;
+};
