@@ -1,0 +1,60 @@
+#include "tests/support/WindowFixture.h"
+
+#include "data/Session.h"
+#include "data/fmCommonDM.h"
+#include "tests/support/ModalDriver.h"
+#include "tests/support/TestDb.h"
+#include "ui/frmMain.h"
+
+#include <QComboBox>
+#include <QtTest>
+
+namespace fixture {
+
+void addSettlement(const Settlement& s) {
+    for (const QString& code : s.codes)
+        testdb::exec("report", QStringLiteral("insert into atstown values ('%1', %2, %3, 'тест', '%4')")
+                                   .arg(QString(s.name).replace("'", "''"), s.townId, s.territory, code));
+}
+
+void removeTestSettlements() { testdb::exec("report", "delete from atstown where name like 'Тест%'"); }
+
+std::unique_ptr<TdmCommon> signedInDataModule(const QString& login) {
+    testdb::dropLinkIfAny(login);
+    auto dm = std::make_unique<TdmCommon>();
+    dm->SQLConnectionKvarn.open();
+    dm->SQLConnectionKvarn.executeDirect(
+        QStringLiteral("create database link %1 connect to %1 identified by \"x\" using "
+                       "'127.0.0.1:55432/kvarn'")
+            .arg(login));
+    session() = {login.toUpper(), 10000, QStringLiteral("Тест")};
+    return dm;
+}
+
+std::unique_ptr<TfmMain> shownWindow(TdmCommon& dm, const QString& firstSettlement,
+                                     ModalDriver& driver) {
+    dm.sqSettlement->replaceLine(2, QStringLiteral("from atstown where name = '%1'")
+                                        .arg(QString(firstSettlement).replace("'", "''")));
+    auto window = std::make_unique<TfmMain>();
+    window->setDataModule(&dm);
+    driver.press(QStringLiteral("OK"));
+    window->showMainWindow();
+    return window;
+}
+
+void pickSettlement(TfmMain& window, const QString& name) {
+    int i = window.cbSettlement->findText(name);
+    if (i < 0) {
+        window.cbSettlement->addItem(name);
+        i = window.cbSettlement->count() - 1;
+    }
+    window.cbSettlement->setCurrentIndex(i);
+    emit window.cbSettlement->activated(i);
+}
+
+void pickListKind(TfmMain& window, int index) {
+    window.cbTypeCall->setCurrentIndex(index);
+    emit window.cbTypeCall->activated(index);
+}
+
+} // namespace fixture

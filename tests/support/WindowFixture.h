@@ -1,0 +1,37 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class TdmCommon;
+class TfmMain;
+class ModalDriver;
+
+// Main windows on the stand-in with settlements that a test makes itself.
+namespace fixture {
+
+struct Settlement {
+    QString name;
+    QString townId;
+    QString territory;
+    QStringList codes; // in the order of insertion
+};
+
+void addSettlement(const Settlement& s);
+void removeTestSettlements(); // every settlement whose name begins "Тест"
+
+// A data module signed in as a test operator: its link exists and the session
+// names it, so the window's close can drop it.
+std::unique_ptr<TdmCommon> signedInDataModule(const QString& login);
+
+// The window after its first showing, answered "OK", with the initial load
+// restricted to one settlement.
+std::unique_ptr<TfmMain> shownWindow(TdmCommon& dm, const QString& firstSettlement,
+                                     ModalDriver& driver);
+
+// The user picks a settlement from the list.
+void pickSettlement(TfmMain& window, const QString& name);
+// The user picks a list kind.
+void pickListKind(TfmMain& window, int index);
+
+} // namespace fixture
