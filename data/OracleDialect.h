@@ -14,7 +14,7 @@ struct LinkTable {
 };
 
 struct Translation {
-    QString sql;
+    QString sql; // one statement; several, separated by ";\n", for a database link statement
     std::vector<LinkTable> linkTables; // tables read through links, to import on first use
     QString droppedLink;               // set when the statement drops a database link
     QString secret;                    // a password the statement carries; kept out of messages

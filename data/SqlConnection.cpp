@@ -98,6 +98,7 @@ void SqlConnection::open() {
     if (!db.open())
         throw DbError(serverMessage(db.lastError(), param(QStringLiteral("Password"))));
     importedLinkTables_.clear();
+    cursorsToClose_.clear();
 }
 
 void SqlConnection::close() {
@@ -155,8 +156,38 @@ void SqlConnection::importLinkTables(const std::vector<oracle::LinkTable>& table
     }
 }
 
+void SqlConnection::closeGivenUpCursors() {
+    if (cursorsToClose_.size() < 16)
+        return;
+    QString sql;
+    for (const QString& name : std::exchange(cursorsToClose_, {}))
+        sql += QStringLiteral("close %1;").arg(name);
+    QSqlQuery(database()).exec(sql);
+}
+
+// The statements of a database link translation, all or none.
+void SqlConnection::runStatements(const DriverStatement& statement) {
+    QSqlQuery q(database());
+    auto fail = [&](const QSqlError& error) {
+        QSqlQuery(database()).exec(QStringLiteral("rollback"));
+        throw DbError(serverMessage(error, statement.secret));
+    };
+    if (!q.exec(QStringLiteral("begin")))
+        fail(q.lastError());
+    for (const QString& part : statement.sql.split(QStringLiteral(";\n")))
+        if (!q.exec(part))
+            fail(q.lastError());
+    if (!q.exec(QStringLiteral("commit")))
+        fail(q.lastError());
+}
+
 int SqlConnection::executeDirect(const QString& sql) {
     const DriverStatement statement = prepareStatement(sql);
+    if (usesDialect() && statement.sql.contains(QStringLiteral(";\n"))) {
+        runStatements(statement);
+        afterSuccess(statement);
+        return 0;
+    }
     QSqlQuery q(database());
     bool ok = false;
     if (statement.markerOrder.isEmpty()) {

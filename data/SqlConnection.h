@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <utility>
 
 // A statement made ready for the driver: dialect applied, :name markers turned
 // into positional ones in order of appearance.
@@ -43,13 +44,22 @@ public:
     void afterSuccess(const DriverStatement& statement);
     bool usesDialect() const { return sqlDriver_ == QLatin1String("QPSQL"); }
 
+    // Server cursors of this connection: names, and those whose closing waits
+    // for the next statement to travel with.
+    QString newCursorName() { return QStringLiteral("tulmina_cursor_%1").arg(++cursors_); }
+    void closeCursorsLater(const QStringList& names) { cursorsToClose_ += names; }
+    void closeGivenUpCursors(); // once a few have gathered, in one round trip
+
 private:
     void importLinkTables(const std::vector<oracle::LinkTable>& tables);
+    void runStatements(const DriverStatement& statement);
 
     QString name_;
     QString sqlDriver_;
     QStringList params_;
     QSet<QString> importedLinkTables_;
+    int cursors_ = 0;
+    QStringList cursorsToClose_;
 };
 
 // The server's message of a failed driver call, without statement text or secret.

@@ -1,6 +1,7 @@
 #include "data/SqlQuery.h"
 
 #include "data/DbError.h"
+#include "data/RowCursor.h"
 #include "data/SqlConnection.h"
 #include "data/SqlLexer.h"
 
@@ -11,6 +12,8 @@ SqlQuery::SqlQuery(SqlConnection& connection, QString name, QStringList lines)
     : connection_(connection), name_(std::move(name)), lines_(std::move(lines)) {
     textChanged();
 }
+
+SqlQuery::~SqlQuery() = default;
 
 QString SqlQuery::text() const {
     QString t;
@@ -73,66 +76,51 @@ QVariant SqlQuery::paramValue(const QString& name) const {
     return {};
 }
 
-void SqlQuery::run(QSqlQuery& q, bool prepared) {
-    const DriverStatement statement = connection_.prepareStatement(text());
-    q.setForwardOnly(true);
-    q.setNumericalPrecisionPolicy(QSql::HighPrecision);
-    bool ok = false;
-    if (statement.markerOrder.isEmpty() && !prepared) {
-        ok = q.exec(statement.sql);
-    } else {
-        ok = q.prepare(statement.sql);
-        for (const QString& marker : statement.markerOrder)
-            q.addBindValue(paramValue(marker));
-        ok = ok && q.exec();
-    }
-    if (!ok)
-        throw DbError(serverMessage(q.lastError(), statement.secret));
-    connection_.afterSuccess(statement);
+QList<QVariant> SqlQuery::markerValues(const QStringList& markerOrder) const {
+    QList<QVariant> values;
+    for (const QString& marker : markerOrder)
+        values << paramValue(marker);
+    return values;
 }
 
 void SqlQuery::open() {
-    if (open_)
+    if (cursor_)
         return;
-    QSqlQuery q(connection_.database());
-    run(q, false);
-    cursor_.emplace(std::move(q));
-    open_ = true;
+    const DriverStatement statement = connection_.prepareStatement(text());
+    const QList<QVariant> values = markerValues(statement.markerOrder);
+    if (connection_.usesDialect() && returnsRows(statement.sql))
+        cursor_ = std::make_unique<ServerCursor>(connection_, statement, values);
+    else
+        cursor_ = std::make_unique<DriverCursor>(connection_, statement, values);
+    connection_.afterSuccess(statement);
     rowIndex_ = 0;
-    hasRow_ = cursor_->isSelect() && cursor_->next();
-    if (cursor_->lastError().isValid())
-        throw DbError(serverMessage(cursor_->lastError()));
 }
 
 void SqlQuery::close() {
     cursor_.reset();
-    open_ = false;
-    hasRow_ = false;
     rowIndex_ = 0;
 }
 
-bool SqlQuery::eof() const { return !hasRow_; }
+bool SqlQuery::eof() const { return !cursor_ || !cursor_->hasRow(); }
 
 void SqlQuery::next() {
-    if (!open_)
+    if (!cursor_)
         throw DbError(QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
-    if (!hasRow_)
+    if (!cursor_->hasRow())
         return;
-    hasRow_ = cursor_->next();
     ++rowIndex_;
-    if (!hasRow_ && cursor_->lastError().isValid())
-        throw DbError(serverMessage(cursor_->lastError()));
+    cursor_->next();
 }
 
 void SqlQuery::first() {
-    if (open_ && rowIndex_ == 0)
+    if (cursor_ && rowIndex_ == 0)
         return;
     close();
     open();
 }
 
 int SqlQuery::columnIndex(const QString& column) const {
-    if (!open_)
+    if (!cursor_)
         throw DbError(QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
     const int i = cursor_->record().indexOf(column);
     if (i < 0)
@@ -142,7 +130,7 @@ int SqlQuery::columnIndex(const QString& column) const {
 
 QVariant SqlQuery::value(const QString& column) const {
     const int i = columnIndex(column);
-    if (!hasRow_)
+    if (!cursor_->hasRow())
         return {};
     const QVariant v = cursor_->value(i);
     return v.isNull() ? QVariant() : v;
@@ -166,6 +154,13 @@ double SqlQuery::asFloat(const QString& column) const {
 
 void SqlQuery::execSQL() {
     close();
+    const DriverStatement statement = connection_.prepareStatement(text());
     QSqlQuery q(connection_.database());
-    run(q, true);
+    bool ok = q.prepare(statement.sql);
+    for (const QVariant& v : markerValues(statement.markerOrder))
+        q.addBindValue(v);
+    ok = ok && q.exec();
+    if (!ok)
+        throw DbError(serverMessage(q.lastError(), statement.secret));
+    connection_.afterSuccess(statement);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QSqlQuery>
+#include <memory>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -8,6 +9,7 @@
 #include <vector>
 
 class SqlConnection;
+class RowCursor;
 
 // A named query object: its text is a list of lines numbered from 0, its
 // parameters are the :name markers of that text, and its cursor runs forward
@@ -15,6 +17,7 @@ class SqlConnection;
 class SqlQuery {
 public:
     SqlQuery(SqlConnection& connection, QString name, QStringList lines = {});
+    ~SqlQuery();
 
     const QString& name() const { return name_; }
 
@@ -33,7 +36,7 @@ public:
     // Cursor.
     void open(); // runs the current text; does nothing when already open
     void close();
-    bool isOpen() const { return open_; }
+    bool isOpen() const { return cursor_ != nullptr; }
     bool eof() const;
     void next();
     void first(); // runs the statement again unless it stands on its first row
@@ -48,15 +51,13 @@ public:
 
 private:
     void textChanged();
-    void run(QSqlQuery& q, bool prepared);
+    QList<QVariant> markerValues(const QStringList& markerOrder) const;
     int columnIndex(const QString& column) const;
 
     SqlConnection& connection_;
     QString name_;
     QStringList lines_;
     std::vector<std::pair<QString, QVariant>> params_;
-    std::optional<QSqlQuery> cursor_;
-    bool open_ = false;
-    bool hasRow_ = false;
+    std::unique_ptr<RowCursor> cursor_; // set while the query is open
     int rowIndex_ = 0;
 };

@@ -230,10 +230,10 @@ private slots:
         q.addLine("insert into PAYS_DEBS_TMP values (4000083845, "
                   "to_date(to_char(sysdate,'dd.mm.yyyy')))");
         q.execSQL();
-        const QVariant stored = testdb::scalar(
-            "report", "select pay_date from pays_debs_tmp where user_id = 4000083845");
+        const QString stored = testdb::scalar(
+            "report", "select to_char(pay_date, 'yyyy-mm-dd') from pays_debs_tmp where user_id = 4000083845").toString();
         testdb::exec("report", "delete from pays_debs_tmp where user_id = 4000083845");
-        QCOMPARE(stored.toDate(), QDate::currentDate());
+        QCOMPARE(stored, QDate::currentDate().toString(Qt::ISODate));
     }
 
     void addressQueryReadsThroughTheFixedLink() {
@@ -283,6 +283,43 @@ private slots:
         testdb::dropOperator("sqltest");
         QVERIFY_THROWS_EXCEPTION(DbError, c.executeDirect("drop database link sqltest"));
         QVERIFY_THROWS_EXCEPTION(DbError, c.executeDirect("drop database link kna"));
+    }
+
+    void severalQueriesStandOpenAtOnceAcrossRowsets() {
+        SqlQuery a(dm->SQLConnectionKvarn, "a", {"select generate_series(1, 45) as n"});
+        SqlQuery b(dm->SQLConnectionKvarn, "b", {"select generate_series(101, 120) as n"});
+        a.open();
+        b.open();
+        QList<int> seenA, seenB;
+        while (!a.eof()) {
+            seenA << int(a.asFloat("n"));
+            if (!b.eof()) {
+                seenB << int(b.asFloat("n"));
+                b.next();
+            }
+            dm->SQLConnectionKvarn.executeDirect("select 1");
+            a.next();
+        }
+        QCOMPARE(seenA.size(), 45);
+        QCOMPARE(seenA.last(), 45);
+        QCOMPARE(seenB.size(), 20);
+        QVERIFY(b.eof());
+        for (int i = 0; i < 40; ++i) { // many cursors given up one after another
+            SqlQuery c(dm->SQLConnectionKvarn, "c", {"select 1 as one"});
+            c.open();
+            QCOMPARE(c.asString("one"), QString("1"));
+        }
+    }
+
+    void aLinkIsCreatedWholeOrNotAtAll() {
+        testdb::dropLinkIfAny("halflink");
+        testdb::exec("report", "create schema halflink");
+        QVERIFY_THROWS_EXCEPTION(DbError, dm->SQLConnectionKvarn.executeDirect(
+            "create database link halflink connect to halflink identified by \"pw\" using "
+            "'127.0.0.1:55432/kvarn'"));
+        QVERIFY(!testdb::linkExists("halflink"));
+        testdb::exec("report", "drop schema halflink");
+        QCOMPARE(dm->SQLConnectionKvarn.executeDirect("select 1"), 1);
     }
 
     void releasedQueriesCannotBeUsed() {

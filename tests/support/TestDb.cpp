@@ -18,9 +18,13 @@ QSqlDatabase connection(const QString& database) {
         db.setUserName(QStringLiteral("postgres"));
         db.setPassword(QStringLiteral(TULMINA_TEST_SUPER_PASSWORD));
     }
-    QSqlDatabase db = QSqlDatabase::database(name);
-    if (!db.isOpen())
-        throw std::runtime_error("test database: " + db.lastError().text().toStdString());
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    if (!db.isOpen()) {
+        if (!db.open())
+            throw std::runtime_error("test database: " + db.lastError().text().toStdString());
+        // Dates are written as the program's server reads them.
+        QSqlQuery(db).exec("set datestyle = 'German, DMY'; set client_min_messages = warning");
+    }
     return db;
 }
 

@@ -1,0 +1,97 @@
+#include "data/RowCursor.h"
+
+#include "data/DbError.h"
+#include "data/SqlConnection.h"
+#include "data/SqlLexer.h"
+
+#include <QSqlError>
+
+bool returnsRows(const QString& sql) {
+    for (const sqllex::Token& t : sqllex::tokenize(sql)) {
+        if (!t.isCode())
+            continue;
+        return t.isWord("select") || t.isWord("with") || t.text == "(";
+    }
+    return false;
+}
+
+DriverCursor::DriverCursor(SqlConnection& connection, const DriverStatement& statement,
+                           const QList<QVariant>& values)
+    : query_(connection.database()) {
+    query_.setForwardOnly(true);
+    query_.setNumericalPrecisionPolicy(QSql::HighPrecision);
+    bool ok = false;
+    if (statement.markerOrder.isEmpty()) {
+        ok = query_.exec(statement.sql);
+    } else {
+        ok = query_.prepare(statement.sql);
+        for (const QVariant& v : values)
+            query_.addBindValue(v);
+        ok = ok && query_.exec();
+    }
+    if (!ok)
+        throw DbError(serverMessage(query_.lastError(), statement.secret));
+    hasRow_ = query_.isSelect() && query_.next();
+    if (query_.lastError().isValid())
+        throw DbError(serverMessage(query_.lastError()));
+}
+
+void DriverCursor::next() {
+    hasRow_ = query_.next();
+    if (!hasRow_ && query_.lastError().isValid())
+        throw DbError(serverMessage(query_.lastError()));
+}
+
+namespace {
+QString inlineValues(const DriverStatement& statement, const QList<QVariant>& values) {
+    QString sql;
+    qsizetype marker = 0;
+    for (const sqllex::Token& t : sqllex::tokenize(statement.sql)) {
+        if (t.kind == sqllex::Kind::Symbol && t.text == "?" && marker < values.size()) {
+            const QVariant& v = values[marker++];
+            sql += v.isNull() ? QStringLiteral("null") : sqllex::quoteLiteral(v.toString());
+        } else {
+            sql += t.text;
+        }
+    }
+    return sql;
+}
+} // namespace
+
+ServerCursor::ServerCursor(SqlConnection& connection, const DriverStatement& statement,
+                           const QList<QVariant>& values)
+    : connection_(connection), name_(connection.newCursorName()),
+      rowsetSize_(std::max(1, connection.param(QStringLiteral("RowsetSize")).toInt())),
+      batch_(connection.database()) {
+    batch_.setNumericalPrecisionPolicy(QSql::HighPrecision);
+    connection_.closeGivenUpCursors();
+    const QString declare = QStringLiteral("declare %1 no scroll cursor with hold for\n%2")
+                                .arg(name_, inlineValues(statement, values));
+    if (!batch_.exec(declare)) {
+        name_.clear();
+        throw DbError(serverMessage(batch_.lastError(), statement.secret));
+    }
+    fetch(QStringLiteral("fetch forward %1 from %2").arg(rowsetSize_).arg(name_));
+    hasRow_ = batch_.next();
+}
+
+ServerCursor::~ServerCursor() {
+    if (!name_.isEmpty())
+        connection_.closeCursorsLater({name_});
+}
+
+void ServerCursor::fetch(const QString& sql) {
+    if (!batch_.exec(sql))
+        throw DbError(serverMessage(batch_.lastError()));
+    batchRows_ = batch_.size();
+}
+
+void ServerCursor::next() {
+    if (!hasRow_)
+        return;
+    hasRow_ = batch_.next();
+    if (!hasRow_ && batchRows_ == rowsetSize_) {
+        fetch(QStringLiteral("fetch forward %1 from %2").arg(rowsetSize_).arg(name_));
+        hasRow_ = batch_.next();
+    }
+}
