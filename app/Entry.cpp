@@ -4,6 +4,7 @@
 #include "app/fmPassword.h"
 #include "data/fmCommonDM.h"
 #include "platform/InstanceLock.h"
+#include "platform/LibreOfficeSpreadsheet.h"
 #include "ui/TulminaApplication.h"
 #include "ui/frmMain.h"
 
@@ -34,6 +35,7 @@ void runSignedInProgram(TulminaApplication& app) {
     auto fmMain = std::make_unique<TfmMain>();
     auto dmCommon = std::make_unique<TdmCommon>();
     fmMain->setDataModule(dmCommon.get());
+    fmMain->cbListExcel = std::make_unique<LibreOfficeSpreadsheet>();
     auto PasswordDlg = std::make_unique<TPasswordDlg>();
     answerSessionEnd(app, PasswordDlg.get(), *fmMain);
 

@@ -23,8 +23,7 @@ void TfmMain::BuildDebtorWorkbook() {
     if (!cbListExcel)
         throw std::runtime_error("The spreadsheet application is not available");
     Spreadsheet& excel = *cbListExcel;
-    if (!excel.connected())
-        excel.connect();
+    excel.connect(); // keeps a live connection from an earlier report
     Report.WorkDir = QDir::currentPath();
 
     excel.openWorkbook(Report.WorkDir + u'/' + Run.TemplateFilePath);

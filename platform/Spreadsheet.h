@@ -9,6 +9,7 @@ public:
     virtual ~Spreadsheet() = default;
 
     // Attaches to a running instance of the application, else launches one.
+    // A connection that is still alive is kept.
     virtual void connect() = 0;
     virtual bool connected() const = 0;
     // Opens a workbook read-write, hidden; it becomes the current workbook.
