@@ -31,11 +31,12 @@ void answerSessionEnd(TulminaApplication& app, TPasswordDlg* dialog, TfmMain& wi
 
 } // namespace
 
-void runSignedInProgram(TulminaApplication& app) {
+void runSignedInProgram(TulminaApplication& app, std::unique_ptr<Spreadsheet> spreadsheet) {
     auto fmMain = std::make_unique<TfmMain>();
     auto dmCommon = std::make_unique<TdmCommon>();
     fmMain->setDataModule(dmCommon.get());
-    fmMain->cbListExcel = std::make_unique<LibreOfficeSpreadsheet>();
+    fmMain->cbListExcel =
+        spreadsheet ? std::move(spreadsheet) : std::make_unique<LibreOfficeSpreadsheet>();
     auto PasswordDlg = std::make_unique<TPasswordDlg>();
     answerSessionEnd(app, PasswordDlg.get(), *fmMain);
 

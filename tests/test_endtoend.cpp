@@ -1,0 +1,169 @@
+// The whole program as a user meets it: the entry code of main, in-process and
+// offscreen, against the stand-in and a headless LibreOffice. Signs in, answers
+// the first question, unticks exchanges, runs each list kind and checks every
+// output; the link is gone after the close.
+#include "app/Entry.h"
+#include "app/SignIn.h"
+#include "app/fmPassword.h"
+#include "platform/LibreOfficeSpreadsheet.h"
+#include "platform/TextFile.h"
+#include "tests/support/ModalDriver.h"
+#include "tests/support/TestDb.h"
+#include "tests/support/WindowFixture.h"
+#include "ui/TulminaApplication.h"
+#include "ui/frmMain.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+const QString Login = QStringLiteral("etest");
+const QString Password = QStringLiteral("e2e-pass");
+const fixture::Settlement Town{"Тест-Сквозной", "2799999900400", "2701000000000",
+                               {"421781", "421782", "421783"}};
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+TfmMain* mainWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* m = qobject_cast<TfmMain*>(w); m && m->isVisible())
+            return m;
+    return nullptr;
+}
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+    QTemporaryDir work;
+    QTemporaryDir profile;
+    QString pipe = QStringLiteral("tulmina_e2e_%1").arg(QCoreApplication::applicationPid());
+
+private slots:
+    void initTestCase() {
+        for (const char* d : {"Tulmin/Station", "Tulmin/LogParam", "Tulmin/DudoVezir"})
+            QDir(work.path()).mkpath(d);
+        QVERIFY(QFile::copy(TULMINA_TEMPLATE, work.path() + "/Tulmin/DudoVezir/DudoVezir.xls"));
+        QDir::setCurrent(work.path());
+        testdb::createOperator(Login, Password, "Сквозная Ольга", 31);
+        testdb::dropLinkIfAny(Login);
+        fixture::removeTestSettlements();
+        fixture::addSettlement(Town);
+        const QString t = Town.townId + ", " + Town.territory;
+        testdb::exec("report", "delete from lst_deb_always where user_id between 993001 and 993009");
+        testdb::exec("report", "insert into lst_deb_always values "
+                               "('4217810001', -500, 993001, " + t + ", 'N', '01.01.2001'),"
+                               "('4217820002', -70.5, 993002, " + t + ", 'N', '01.01.2001'),"
+                               "('4217830003', -90, 993003, " + t + ", 'N', '01.01.2001')");
+        testdb::exec("report", "delete from pays_debs_tmp where user_id between 993001 and 993009");
+    }
+    void cleanupTestCase() {
+        QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + pipe});
+        testdb::exec("report", "delete from lst_deb_always where user_id between 993001 and 993009");
+        testdb::exec("report", "delete from pays_debs_tmp where user_id between 993001 and 993009");
+        fixture::removeTestSettlements();
+        testdb::dropLinkIfAny(Login);
+        testdb::dropOperator(Login);
+        QDir::setCurrent("/");
+    }
+
+    void signInRunEveryListKindAndClose() {
+        ModalDriver driver;
+        driver.then([](QWidget* w) {
+            auto* dlg = qobject_cast<TPasswordDlg*>(w);
+            QVERIFY(dlg);
+            dlg->UserName->setText(" " + Login.toUpper() + " ");
+            dlg->Password->setText(Password);
+            dlg->OKBtn->click();
+        });
+        driver.press("OK"); // the first question
+
+        struct Run {
+            int kind;
+            QString stamp;
+            QByteArray log, list;
+        };
+        QList<Run> runs;
+        bool linkDuringSession = false;
+        QString failure;
+        // The user's part begins once the main window is up and its question answered.
+        QTimer poll;
+        bool started = false;
+        poll.start(50);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            TfmMain* w = mainWindow();
+            if (started || !w || driver.pending() > 0)
+                return;
+            started = true;
+            poll.stop();
+            linkDuringSession = testdb::linkExists(Login);
+            fixture::pickSettlement(*w, Town.name);
+            w->ExchangeBoxes[2]->setChecked(false); // take 421782 into the list
+            w->ExchangeBoxes[3]->setChecked(false); // and 421783
+            int boxesExpected = 1; // the first question
+            for (int kind : {CallRound, General, Analysis}) {
+                if (kind != CallRound) {
+                    driver.press("OK"); // the list-kind warning
+                    ++boxesExpected;
+                }
+                fixture::pickListKind(*w, kind);
+                QTest::mouseClick(w->bbExecute, Qt::LeftButton);
+                if (driver.boxTexts.size() > boxesExpected) { // an error report
+                    failure = driver.boxTexts.last();
+                    break;
+                }
+                runs << Run{kind, w->Run.RunStamp, readFile("Tulmin/LogParam/" + w->Run.RunStamp + ".txt"),
+                            readFile(w->Run.StationFilePath)};
+                QTest::qWait(1100); // a stamp of its own for the next run
+            }
+            w->close();
+        });
+
+        LibreOfficeSpreadsheet::Options options;
+        options.pipeName = pipe;
+        options.profileDir = profile.path();
+        options.headless = true;
+        runSignedInProgram(*static_cast<TulminaApplication*>(qApp),
+                           std::make_unique<LibreOfficeSpreadsheet>(options));
+
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QVERIFY(!signInState().SignInPending);
+        QVERIFY(linkDuringSession);
+        QVERIFY(!testdb::linkExists(Login)); // dropped at close
+        QCOMPARE(runs.size(), 3);
+        QCOMPARE(driver.unexpected, 0);
+
+        // Six-digit tails for territory 2701000000000; 421781 is left out.
+        const QByteArray list("820002\r\n830003\r\n");
+        QCOMPARE(runs[0].list, list);
+        QCOMPARE(runs[0].log, toWindows1251("Кто: Квартирники\r\nРазмер долга: >0\r\nГород: Тест-Сквозной\r\n"
+                                            "Невошедшие АТС: , 81\r\n\r\nКакой: Тулмин\r\n"));
+        QCOMPARE(runs[1].list, QByteArray("<missing>")); // "Общий" writes no phone list
+        QCOMPARE(runs[2].list, list);
+        QVERIFY(runs[2].log.endsWith(toWindows1251("Какой: Анализ\r\n")));
+
+        // Two reports with two debtors each, into the table of territory 2701000000000.
+        QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp where user_id "
+                                          "between 993001 and 993009 and pay_date = current_date").toInt(), 4);
+        LibreOfficeSpreadsheet reader(options);
+        const auto sheet = reader.readBack(work.path() + "/Тест-Сквозной.xls", 4, 6);
+        QCOMPARE(sheet.rows[1][2].text, QString("820002"));
+        QCOMPARE(sheet.rows[2][4].value, -90.0);
+        QCOMPARE(sheet.rows[3][4].value, -160.5);
+        QCOMPARE(sheet.rows[3][3].text, QString("Сумма оплат на отчётную дату"));
+        QVERIFY(!sheet.columnVisible[0]);
+    }
+};
+
+int main(int argc, char** argv) {
+    TulminaApplication app(argc, argv);
+    TestEndToEnd test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_endtoend.moc"
