@@ -1,8 +1,9 @@
 #pragma once
+#include "platform/Spreadsheet.h"
+
 #include <memory>
 
 class TulminaApplication;
-class Spreadsheet;
 
 // The program from its guard on: run by main(), and in-process by the
 // end-to-end tests. Always returns exit code 0.

@@ -61,6 +61,7 @@ SqlConnection::SqlConnection(QString connectionName, QString sqlDriver, QStringL
 }
 
 SqlConnection::~SqlConnection() {
+    sharedStatements_.clear();
     if (QSqlDatabase::contains(name_)) {
         database().close();
         QSqlDatabase::removeDatabase(name_);
@@ -99,9 +100,11 @@ void SqlConnection::open() {
         throw DbError(serverMessage(db.lastError(), param(QStringLiteral("Password"))));
     importedLinkTables_.clear();
     cursorsToClose_.clear();
+    sharedStatements_.clear();
 }
 
 void SqlConnection::close() {
+    sharedStatements_.clear();
     if (QSqlDatabase::contains(name_))
         database().close();
 }
@@ -199,4 +202,51 @@ int SqlConnection::executeDirect(const QString& sql) {
         throw DbError(serverMessage(q.lastError(), statement.secret));
     afterSuccess(statement);
     return std::max(0, q.numRowsAffected());
+}
+
+namespace {
+// The statement with its number literals replaced by positional markers.
+QString numbersAsMarkers(const QString& sql, QStringList* literals) {
+    QString shape;
+    for (const sqllex::Token& t : sqllex::tokenize(sql)) {
+        if (t.kind == sqllex::Kind::Number) {
+            *literals << t.text;
+            shape += u'?';
+        } else {
+            shape += t.text;
+        }
+    }
+    return shape;
+}
+} // namespace
+
+void SqlConnection::executePrepared(const DriverStatement& statement, const QList<QVariant>& values) {
+    if (usesDialect() && statement.markerOrder.isEmpty()) {
+        QStringList literals;
+        const QString shape = numbersAsMarkers(statement.sql, &literals);
+        auto& shared = sharedStatements_[shape];
+        if (!shared) {
+            if (sharedStatements_.size() > 64)
+                sharedStatements_.clear();
+            auto q = std::make_unique<QSqlQuery>(database());
+            if (q->prepare(shape))
+                shared = std::move(q);
+        }
+        if (shared) {
+            for (const QString& literal : literals)
+                shared->addBindValue(literal);
+            if (!shared->exec())
+                throw DbError(serverMessage(shared->lastError(), statement.secret));
+            afterSuccess(statement);
+            return;
+        }
+        sharedStatements_.erase(shape); // not shareable: prepared as written below
+    }
+    QSqlQuery q(database());
+    bool ok = q.prepare(statement.sql);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!ok || !q.exec())
+        throw DbError(serverMessage(q.lastError(), statement.secret));
+    afterSuccess(statement);
 }

@@ -5,6 +5,8 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <map>
+#include <memory>
 #include <utility>
 
 // A statement made ready for the driver: dialect applied, :name markers turned
@@ -38,6 +40,11 @@ public:
     // Runs one statement without a query object; returns the affected-row count.
     int executeDirect(const QString& sql);
 
+    // Runs a statement that returns no rows as a prepared statement. On the
+    // stand-in, statements that differ only in their number literals share one
+    // prepared statement, the literals bound as its parameters.
+    void executePrepared(const DriverStatement& statement, const QList<QVariant>& values);
+
     // For query objects of this connection.
     QSqlDatabase database() const;
     DriverStatement prepareStatement(const QString& text);
@@ -58,6 +65,7 @@ private:
     QString sqlDriver_;
     QStringList params_;
     QSet<QString> importedLinkTables_;
+    std::map<QString, std::unique_ptr<class QSqlQuery>> sharedStatements_;
     int cursors_ = 0;
     QStringList cursorsToClose_;
 };

@@ -6,6 +6,7 @@
 #include "data/SqlLexer.h"
 
 #include <QSqlError>
+#include <QScopeGuard>
 #include <QSqlRecord>
 
 SqlQuery::SqlQuery(SqlConnection& connection, QString name, QStringList lines)
@@ -14,6 +15,15 @@ SqlQuery::SqlQuery(SqlConnection& connection, QString name, QStringList lines)
 }
 
 SqlQuery::~SqlQuery() = default;
+
+namespace {
+// Adds the time until the end of the scope to a query's server time.
+auto timed(std::chrono::nanoseconds& total) {
+    return qScopeGuard([&total, start = std::chrono::steady_clock::now()] {
+        total += std::chrono::steady_clock::now() - start;
+    });
+}
+} // namespace
 
 QString SqlQuery::text() const {
     QString t;
@@ -86,6 +96,7 @@ QList<QVariant> SqlQuery::markerValues(const QStringList& markerOrder) const {
 void SqlQuery::open() {
     if (cursor_)
         return;
+    const auto timer = timed(serverTime_);
     const DriverStatement statement = connection_.prepareStatement(text());
     const QList<QVariant> values = markerValues(statement.markerOrder);
     if (connection_.usesDialect() && returnsRows(statement.sql))
@@ -108,6 +119,7 @@ void SqlQuery::next() {
         throw DbError(QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
     if (!cursor_->hasRow())
         return;
+    const auto timer = timed(serverTime_);
     ++rowIndex_;
     cursor_->next();
 }
@@ -154,13 +166,7 @@ double SqlQuery::asFloat(const QString& column) const {
 
 void SqlQuery::execSQL() {
     close();
+    const auto timer = timed(serverTime_);
     const DriverStatement statement = connection_.prepareStatement(text());
-    QSqlQuery q(connection_.database());
-    bool ok = q.prepare(statement.sql);
-    for (const QVariant& v : markerValues(statement.markerOrder))
-        q.addBindValue(v);
-    ok = ok && q.exec();
-    if (!ok)
-        throw DbError(serverMessage(q.lastError(), statement.secret));
-    connection_.afterSuccess(statement);
+    connection_.executePrepared(statement, markerValues(statement.markerOrder));
 }

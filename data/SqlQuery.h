@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <chrono>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -49,6 +50,9 @@ public:
 
     void execSQL(); // runs the text as a prepared statement that returns no rows
 
+    // Time spent waiting on the server for this query, for benchmarks.
+    std::chrono::nanoseconds serverTime() const { return serverTime_; }
+
 private:
     void textChanged();
     QList<QVariant> markerValues(const QStringList& markerOrder) const;
@@ -60,4 +64,5 @@ private:
     std::vector<std::pair<QString, QVariant>> params_;
     std::unique_ptr<RowCursor> cursor_; // set while the query is open
     int rowIndex_ = 0;
+    std::chrono::nanoseconds serverTime_{0};
 };

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <stdexcept>
 
 namespace {
@@ -14,6 +15,18 @@ constexpr int AddressConditionLine = 33;
 // Offsets of the report's columns from FirstColumn.
 enum Column { UserIdColumn = 0, AccountColumn, PhoneColumn, NameColumn, DebtColumn, AddressColumn };
 } // namespace
+
+// The report holds the user-interface thread, so the bar is painted at once,
+// but only when its filled part grows by a pixel.
+void TfmMain::showProgress(int rowsDone) {
+    const auto pixels = [this](int value) {
+        return PrBar->maximum() > 0 ? qint64(value) * PrBar->width() / PrBar->maximum() : 0;
+    };
+    const bool grows = pixels(rowsDone) != pixels(PrBar->value());
+    PrBar->setValue(rowsDone);
+    if (grows)
+        PrBar->repaint();
+}
 
 void TfmMain::BuildDebtorWorkbook() {
     SqlQuery& debtors = *dm_->sqLstPhonDelTab;
@@ -24,6 +37,13 @@ void TfmMain::BuildDebtorWorkbook() {
         throw std::runtime_error("The spreadsheet application is not available");
     Spreadsheet& excel = *cbListExcel;
     excel.connect(); // keeps a live connection from an earlier report
+    // A report that fails leaves the workbook filled as far as it got.
+    const auto sendWrittenCells = qScopeGuard([&excel] {
+        try {
+            excel.flush();
+        } catch (const std::exception&) {
+        }
+    });
     Report.WorkDir = QDir::currentPath();
 
     excel.openWorkbook(Report.WorkDir + u'/' + Run.TemplateFilePath);
@@ -55,8 +75,7 @@ void TfmMain::BuildDebtorWorkbook() {
         ++rowsDone;
         address.close();
         debtors.next();
-        PrBar->setValue(rowsDone);
-        PrBar->repaint();
+        showProgress(rowsDone);
     }
 
     const int totalRow = Report.CurrentRow;

@@ -2,10 +2,13 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QThread>
 #include <QUrl>
 #include <signal.h>
+#include <map>
+#include <set>
 #include <stdexcept>
 
 #include <com/sun/star/awt/FontWeight.hpp>
@@ -26,6 +29,7 @@
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/table/CellContentType.hpp>
 #include <com/sun/star/table/CellHoriJustify.hpp>
@@ -108,6 +112,11 @@ bool hasDisplay() { return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironm
 } // namespace
 
 struct LibreOfficeSpreadsheet::Uno {
+    // Cell values not yet sent: each call into the office is a round trip, so
+    // cells travel in blocks.
+    std::map<std::pair<int, int>, css::uno::Any> pendingCells;
+    std::set<int> pendingRows;
+
     Reference<css::uno::XComponentContext> office;
     Reference<css::frame::XDesktop2> desktop;
     Reference<css::sheet::XSpreadsheetDocument> document;
@@ -194,6 +203,7 @@ void LibreOfficeSpreadsheet::connect() {
 }
 
 void LibreOfficeSpreadsheet::openWorkbook(const QString& path) {
+    flush();
     call("open", [&] {
         const auto args = properties({property("Hidden", css::uno::Any(true))});
         Reference<css::lang::XComponent> component = uno_->desktop->loadComponentFromURL(
@@ -224,6 +234,7 @@ static void closeOtherDocumentsAt(const Reference<css::frame::XDesktop2>& deskto
 }
 
 void LibreOfficeSpreadsheet::saveWorkbookAs(const QString& path) {
+    flush();
     call("save as", [&] {
         closeOtherDocumentsAt(uno_->desktop, Reference<css::frame::XModel>(uno_->document, UNO_QUERY),
                               fileUrl(path));
@@ -235,18 +246,68 @@ void LibreOfficeSpreadsheet::saveWorkbookAs(const QString& path) {
     });
 }
 
+namespace {
+constexpr size_t MaxPendingRows = 1000;
+}
+
 void LibreOfficeSpreadsheet::setCellText(int row, int column, const QString& text) {
-    call("cell", [&] {
-        Reference<css::text::XText> t(uno_->cell(row, column), UNO_QUERY_THROW);
-        t->setString(ou(text));
-    });
+    uno_->pendingCells[{row, column}] <<= ou(text); // a text stays a text: "01234" keeps its zero
+    uno_->pendingRows.insert(row);
+    if (uno_->pendingRows.size() > MaxPendingRows)
+        flush();
 }
 
 void LibreOfficeSpreadsheet::setCellNumber(int row, int column, double value) {
-    call("cell", [&] { uno_->cell(row, column)->setValue(value); });
+    uno_->pendingCells[{row, column}] <<= value;
+    uno_->pendingRows.insert(row);
+    if (uno_->pendingRows.size() > MaxPendingRows)
+        flush();
+}
+
+// Sends the held-back cells: rows whose cells cover the same columns without a
+// gap go together as one block.
+void LibreOfficeSpreadsheet::flush() {
+    if (uno_->pendingCells.empty())
+        return;
+    auto cells = std::exchange(uno_->pendingCells, {});
+    uno_->pendingRows.clear();
+    struct Run {
+        int row, first, last;
+    };
+    std::vector<Run> runs;
+    for (const auto& [at, value] : cells) {
+        const auto [row, column] = at;
+        if (!runs.empty() && runs.back().row == row && runs.back().last + 1 == column)
+            runs.back().last = column;
+        else
+            runs.push_back({row, column, column});
+    }
+    call("cells", [&] {
+        for (size_t i = 0; i < runs.size();) {
+            size_t j = i + 1;
+            while (j < runs.size() && runs[j].row == runs[j - 1].row + 1 &&
+                   runs[j].first == runs[i].first && runs[j].last == runs[i].last)
+                ++j;
+            const int width = runs[i].last - runs[i].first + 1;
+            Sequence<Sequence<css::uno::Any>> data(sal_Int32(j - i));
+            for (size_t k = i; k < j; ++k) {
+                Sequence<css::uno::Any> line(width);
+                for (int c = 0; c < width; ++c)
+                    line.getArray()[c] = cells.at({runs[k].row, runs[i].first + c});
+                data.getArray()[k - i] = line;
+            }
+            Reference<css::sheet::XCellRangeData> range(
+                uno_->sheet->getCellRangeByPosition(runs[i].first - 1, runs[i].row - 1,
+                                                    runs[i].last - 1, runs[j - 1].row - 1),
+                UNO_QUERY_THROW);
+            range->setDataArray(data);
+            i = j;
+        }
+    });
 }
 
 void LibreOfficeSpreadsheet::alignRight(int row, int firstColumn, int lastColumn) {
+    flush();
     call("alignment", [&] {
         uno_->rowRange(row, firstColumn, lastColumn)
             ->setPropertyValue(OUString::createFromAscii("HoriJustify"),
@@ -255,6 +316,7 @@ void LibreOfficeSpreadsheet::alignRight(int row, int firstColumn, int lastColumn
 }
 
 void LibreOfficeSpreadsheet::setBold(int row, int firstColumn, int lastColumn) {
+    flush();
     call("bold", [&] {
         uno_->rowRange(row, firstColumn, lastColumn)
             ->setPropertyValue(OUString::createFromAscii("CharWeight"),
@@ -263,6 +325,7 @@ void LibreOfficeSpreadsheet::setBold(int row, int firstColumn, int lastColumn) {
 }
 
 void LibreOfficeSpreadsheet::hideColumn(int column) {
+    flush();
     call("hide column", [&] {
         Reference<css::table::XColumnRowRange> range(uno_->sheet, UNO_QUERY_THROW);
         Reference<css::beans::XPropertySet> col(range->getColumns()->getByIndex(column - 1),
@@ -272,10 +335,12 @@ void LibreOfficeSpreadsheet::hideColumn(int column) {
 }
 
 void LibreOfficeSpreadsheet::saveWorkbook() {
+    flush();
     call("save", [&] { Reference<css::frame::XStorable>(uno_->document, UNO_QUERY_THROW)->store(); });
 }
 
 void LibreOfficeSpreadsheet::makeVisible() {
+    flush();
     call("show", [&] {
         Reference<css::frame::XModel> model(uno_->document, UNO_QUERY_THROW);
         Reference<css::awt::XWindow> window =
@@ -290,9 +355,12 @@ void LibreOfficeSpreadsheet::makeVisible() {
 void LibreOfficeSpreadsheet::disconnect() {
     // Dropping the references ends the bridge; the office keeps running with
     // its documents open.
-    const qint64 pid = uno_->launchedPid;
-    *uno_ = Uno{};
-    uno_->launchedPid = pid;
+    const auto drop = qScopeGuard([this] {
+        const qint64 pid = uno_->launchedPid;
+        *uno_ = Uno{};
+        uno_->launchedPid = pid;
+    });
+    flush();
 }
 
 LibreOfficeSpreadsheet::SheetReport LibreOfficeSpreadsheet::readBack(const QString& path, int rows,
@@ -349,3 +417,30 @@ void LibreOfficeSpreadsheet::terminateOffice() {
 }
 
 qint64 LibreOfficeSpreadsheet::officePid() const { return uno_->launchedPid; }
+
+void LibreOfficeSpreadsheet::writeBlock(int firstRow, const QList<QVariantList>& rows) {
+    if (rows.isEmpty())
+        return;
+    call("block", [&] {
+        const int columns = int(rows.first().size());
+        Sequence<Sequence<css::uno::Any>> data(sal_Int32(rows.size()));
+        auto* out = data.getArray();
+        for (qsizetype r = 0; r < rows.size(); ++r) {
+            Sequence<css::uno::Any> line(columns);
+            auto* cells = line.getArray();
+            for (int c = 0; c < columns; ++c) {
+                const QVariant& v = rows[r][c];
+                if (v.typeId() == QMetaType::Double)
+                    cells[c] <<= v.toDouble();
+                else
+                    cells[c] <<= ou(v.toString());
+            }
+            out[r] = line;
+        }
+        Reference<css::sheet::XCellRangeData> range(
+            uno_->sheet->getCellRangeByPosition(0, firstRow - 1, columns - 1,
+                                                firstRow - 1 + sal_Int32(rows.size()) - 1),
+            UNO_QUERY_THROW);
+        range->setDataArray(data);
+    });
+}

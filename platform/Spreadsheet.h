@@ -27,4 +27,7 @@ public:
     virtual void makeVisible() = 0;
     // Lets go of the application without asking it to quit.
     virtual void disconnect() = 0;
+    // Writes cell values that the implementation has held back to send them
+    // together; every other operation does so first.
+    virtual void flush() {}
 };

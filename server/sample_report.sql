@@ -27,3 +27,8 @@ select '421722' || lpad((9000 + k)::text, 4, '0'), -150.5 * k, 4100000000 + k,
 
 drop schema sample_src cascade;
 commit;
+
+-- Statistics of the link's tables let the planner send an address lookup to
+-- the billing server as one joined query.
+analyze kna.t_town_type, kna.t_town, kna.t_street_type, kna.t_streets_ref, kna.o_houses, kna.t_users;
+analyze atstown, lst_deb_always;

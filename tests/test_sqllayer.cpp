@@ -236,6 +236,25 @@ private slots:
         QCOMPARE(stored, QDate::currentDate().toString(Qt::ISODate));
     }
 
+    void insertsDifferingInTheirNumbersShareAStatement() {
+        testdb::exec("report", "delete from pays_debs_tmp_r where user_id in (11, 12, 13)");
+        SqlQuery& q = *dm->sqPayDeb;
+        for (const char* values : {"(11, to_date('01.02.2003'))", "(12, to_date(to_char(sysdate,'dd.mm.yyyy')))",
+                                   "(12, to_date(to_char(sysdate,'dd.mm.yyyy')))", "(-(-13), null)"}) {
+            q.clear();
+            q.addLine(QString("insert into PAYS_DEBS_TMP_R values ") + values);
+            q.execSQL();
+        }
+        QCOMPARE(testdb::column("report", "select user_id || ' ' || coalesce(to_char(pay_date, 'yyyy-mm-dd'), '-') "
+                                          "from pays_debs_tmp_r where user_id in (11, 12, 13) order by 1"),
+                 QStringList({"11 2003-02-01", "12 " + QDate::currentDate().toString(Qt::ISODate),
+                              "12 " + QDate::currentDate().toString(Qt::ISODate), "13 -"}));
+        q.clear();
+        q.addLine("insert into no_such_table values (1)");
+        QVERIFY_THROWS_EXCEPTION(DbError, q.execSQL());
+        testdb::exec("report", "delete from pays_debs_tmp_r where user_id in (11, 12, 13)");
+    }
+
     void addressQueryReadsThroughTheFixedLink() {
         SqlQuery& q = *dm->sqListPhone;
         q.open(); // as stored: every subscriber

@@ -137,6 +137,7 @@ public:
     void WritePhoneList();
     void BuildDebtorWorkbook();
     void InsertPaymentSnapshot(const QString& userId);
+    void showProgress(int rowsDone);
 
 signals:
     void closed(); // the window has closed: the program ends
