@@ -12,4 +12,5 @@ int runTulmina(int& argc, char** argv);
 // Everything after the application object exists: the three long-lived
 // objects, the sign-in loop and, after a sign-in, the main event loop. The
 // spreadsheet application is LibreOffice unless another is given.
-void runSignedInProgram(TulminaApplication& app, std::unique_ptr<Spreadsheet> spreadsheet = nullptr);
+void runSignedInProgram(TulminaApplication& app,
+                        std::unique_ptr<Spreadsheet> spreadsheet = nullptr);

@@ -49,8 +49,10 @@ void lookUpOperator(TdmCommon& dm, const QString& user) {
     q.open();
     SessionValues& s = session();
     s.OperatorId = requireFixed4(q.value(QStringLiteral("OPER_ID")), QStringLiteral("OPER_ID"));
-    s.OperatorLogin = requireText(q.value(QStringLiteral("LOGIN_NAME")), QStringLiteral("LOGIN_NAME"));
-    s.OperatorName = requireText(q.value(QStringLiteral("OPERATOR_NAME")), QStringLiteral("OPERATOR_NAME"));
+    s.OperatorLogin =
+        requireText(q.value(QStringLiteral("LOGIN_NAME")), QStringLiteral("LOGIN_NAME"));
+    s.OperatorName =
+        requireText(q.value(QStringLiteral("OPERATOR_NAME")), QStringLiteral("OPERATOR_NAME"));
     q.close();
 }
 

@@ -16,7 +16,8 @@ QFont dialogFont(bool bold) {
     return f;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint at, const QColor& color) {
+QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint at,
+              const QColor& color) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(QLatin1String(name));
     l->setFont(dialogFont(true));
@@ -29,8 +30,7 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint at,
     return l;
 }
 
-template <class W>
-W* control(QWidget* parent, const char* name, QRect geometry) {
+template <class W> W* control(QWidget* parent, const char* name, QRect geometry) {
     auto* w = new W(parent);
     w->setObjectName(QLatin1String(name));
     w->setGeometry(geometry);

@@ -18,9 +18,9 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <map>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <sys/resource.h>
 
 using namespace std::chrono;
@@ -37,7 +37,9 @@ const fixture::Settlement Bench = [] {
 // Far from the sample data's user ids (4000000001 onwards).
 constexpr qint64 FirstUser = 9000000000;
 
-double seconds(nanoseconds ns) { return duration<double>(ns).count(); }
+double seconds(nanoseconds ns) {
+    return duration<double>(ns).count();
+}
 double median(QList<double> v) {
     std::sort(v.begin(), v.end());
     return v.isEmpty() ? 0 : v[v.size() / 2];
@@ -49,7 +51,8 @@ long peakRssKb() {
 }
 
 void removeBenchData() {
-    const QString range = QString(" where user_id between %1 and %2").arg(FirstUser).arg(FirstUser + 10000000);
+    const QString range =
+        QString(" where user_id between %1 and %2").arg(FirstUser).arg(FirstUser + 10000000);
     testdb::exec("report", "delete from lst_deb_always" + range);
     testdb::exec("report", "delete from pays_debs_tmp_r" + range);
     testdb::exec("kvarn", "delete from t_users" + range);
@@ -59,17 +62,22 @@ void removeBenchData() {
 void makeBenchData(int debtors) {
     removeBenchData();
     fixture::addSettlement(Bench);
-    testdb::exec("report", QString("insert into lst_deb_always select "
-                                   "'4214' || lpad((1 + i % 30)::text, 2, '0') || lpad((i % 10000)::text, 4, '0'), "
-                                   "-(i % 5000) - 1.5, %1 + i, %2, %3, 'N', date '2001-01-01' "
-                                   "from generate_series(1, %4) i")
-                               .arg(FirstUser).arg(Bench.townId, Bench.territory).arg(debtors));
+    testdb::exec(
+        "report",
+        QString("insert into lst_deb_always select "
+                "'4214' || lpad((1 + i % 30)::text, 2, '0') || lpad((i % 10000)::text, 4, '0'), "
+                "-(i % 5000) - 1.5, %1 + i, %2, %3, 'N', date '2001-01-01' "
+                "from generate_series(1, %4) i")
+            .arg(FirstUser)
+            .arg(Bench.townId, Bench.territory)
+            .arg(debtors));
     testdb::exec("kvarn", QString("with h as (select array_agg(house_id) ids from o_houses) "
                                   "insert into t_users (user_id, account, name, flat, house_id) "
                                   "select %1 + i, lpad(i::text, 6, '0'), 'Бенчев Абонент ' || i, "
                                   "(i % 120)::text, h.ids[1 + i % cardinality(h.ids)] "
                                   "from generate_series(1, %2) i, h")
-                              .arg(FirstUser).arg(debtors));
+                              .arg(FirstUser)
+                              .arg(debtors));
     testdb::exec("report", "analyze lst_deb_always");
     testdb::exec("report", "analyze kna.t_users");
 }
@@ -81,8 +89,7 @@ public:
     nanoseconds time{0};
     int calls = 0;
     std::map<QString, nanoseconds> byOperation;
-    template <class F>
-    void t(F&& f, const char* op = "cells") {
+    template <class F> void t(F&& f, const char* op = "cells") {
         const auto start = steady_clock::now();
         f();
         const auto spent = steady_clock::now() - start;
@@ -90,19 +97,43 @@ public:
         byOperation[op] += spent;
         ++calls;
     }
-    void connect() override { t([&] { office_.connect(); }, "connect"); }
+    void connect() override {
+        t([&] { office_.connect(); }, "connect");
+    }
     bool connected() const override { return office_.connected(); }
-    void openWorkbook(const QString& p) override { t([&] { office_.openWorkbook(p); }, "open"); }
-    void saveWorkbookAs(const QString& p) override { t([&] { office_.saveWorkbookAs(p); }, "save as"); }
-    void setCellText(int r, int c, const QString& s) override { t([&] { office_.setCellText(r, c, s); }); }
-    void setCellNumber(int r, int c, double v) override { t([&] { office_.setCellNumber(r, c, v); }); }
-    void alignRight(int r, int a, int b) override { t([&] { office_.alignRight(r, a, b); }, "align"); }
-    void setBold(int r, int a, int b) override { t([&] { office_.setBold(r, a, b); }, "bold"); }
-    void hideColumn(int c) override { t([&] { office_.hideColumn(c); }, "hide"); }
-    void saveWorkbook() override { t([&] { office_.saveWorkbook(); }, "save"); }
-    void makeVisible() override { t([&] { office_.makeVisible(); }, "visible"); }
-    void disconnect() override { t([&] { office_.disconnect(); }, "disconnect"); }
-    void flush() override { t([&] { office_.flush(); }, "flush"); }
+    void openWorkbook(const QString& p) override {
+        t([&] { office_.openWorkbook(p); }, "open");
+    }
+    void saveWorkbookAs(const QString& p) override {
+        t([&] { office_.saveWorkbookAs(p); }, "save as");
+    }
+    void setCellText(int r, int c, const QString& s) override {
+        t([&] { office_.setCellText(r, c, s); });
+    }
+    void setCellNumber(int r, int c, double v) override {
+        t([&] { office_.setCellNumber(r, c, v); });
+    }
+    void alignRight(int r, int a, int b) override {
+        t([&] { office_.alignRight(r, a, b); }, "align");
+    }
+    void setBold(int r, int a, int b) override {
+        t([&] { office_.setBold(r, a, b); }, "bold");
+    }
+    void hideColumn(int c) override {
+        t([&] { office_.hideColumn(c); }, "hide");
+    }
+    void saveWorkbook() override {
+        t([&] { office_.saveWorkbook(); }, "save");
+    }
+    void makeVisible() override {
+        t([&] { office_.makeVisible(); }, "visible");
+    }
+    void disconnect() override {
+        t([&] { office_.disconnect(); }, "disconnect");
+    }
+    void flush() override {
+        t([&] { office_.flush(); }, "flush");
+    }
 
 private:
     LibreOfficeSpreadsheet& office_;
@@ -171,7 +202,8 @@ double benchSettlement() {
         times << t.nsecsElapsed() / 1e9;
     }
     const double m = median(times);
-    std::printf("choosing a settlement with 30 exchanges: median of 10 %.1f ms (target 100 ms)\n", m * 1000);
+    std::printf("choosing a settlement with 30 exchanges: median of 10 %.1f ms (target 100 ms)\n",
+                m * 1000);
     return m;
 }
 
@@ -184,8 +216,10 @@ double benchCallRound(int debtors) {
     t.start();
     s.window->bbExecuteClick();
     const double secs = t.nsecsElapsed() / 1e9;
-    std::printf("\"Тулмин\" run over %d debtors: %.2f s, %d rows counted, peak memory grew by %.1f MB\n",
-                debtors, secs, s.window->Run.DebtorCount, (peakRssKb() - before) / 1024.0);
+    std::printf("\"Тулмин\" run over %d debtors: %.2f s, %d rows counted, peak memory %.1f MB "
+                "(grew by %.1f MB in the run)\n",
+                debtors, secs, s.window->Run.DebtorCount, peakRssKb() / 1024.0,
+                (peakRssKb() - before) / 1024.0);
     return secs;
 }
 
@@ -238,7 +272,8 @@ double benchFloor(int debtors, LibreOfficeSpreadsheet& office) {
     QStringList addressLines = TdmCommon::listPhoneLines();
     addressLines[33] = " and t1.user_id = ?";
     const auto address = oracle::translate(addressLines.join("\n"));
-    dm.SQLConnectionKvarn.executeDirect(addressLines.join("\n").replace("?", "0")); // imports the tables
+    dm.SQLConnectionKvarn.executeDirect(
+        addressLines.join("\n").replace("?", "0")); // imports the tables
     QSqlQuery addressQ(db);
     addressQ.prepare(address.sql);
     QSqlQuery insertQ(db);
@@ -252,8 +287,11 @@ double benchFloor(int debtors, LibreOfficeSpreadsheet& office) {
         insertQ.addBindValue(user);
         if (!insertQ.exec())
             std::printf("floor insert: %s\n", qPrintable(insertQ.lastError().text()));
-        rows << QVariantList{user, addressQ.value(0).toString(), debtorsQ.value(0).toString(),
-                             addressQ.value(2).toString(), debtorsQ.value(1).toDouble(),
+        rows << QVariantList{user,
+                             addressQ.value(0).toString(),
+                             debtorsQ.value(0).toString(),
+                             addressQ.value(2).toString(),
+                             debtorsQ.value(1).toDouble(),
                              addressQ.value(1).toString()};
     }
     const double sql = t.nsecsElapsed() / 1e9;
@@ -267,8 +305,8 @@ double benchFloor(int debtors, LibreOfficeSpreadsheet& office) {
     office.writeBlock(2, rows);
     office.saveWorkbook();
     const double officeSecs = o.nsecsElapsed() / 1e9;
-    std::printf("floor for %d debtors: %.2f s (statements %.2f s, office bulk write %.2f s)\n", debtors,
-                sql + officeSecs, sql, officeSecs);
+    std::printf("floor for %d debtors: %.2f s (statements %.2f s, office bulk write %.2f s)\n",
+                debtors, sql + officeSecs, sql, officeSecs);
     return sql + officeSecs;
 }
 

@@ -6,7 +6,8 @@
 
 namespace {
 [[noreturn]] void nullValue(const QString& column) {
-    throw DbError(QStringLiteral("Could not convert variant of type (Null) into type (%1)").arg(column));
+    throw DbError(
+        QStringLiteral("Could not convert variant of type (Null) into type (%1)").arg(column));
 }
 } // namespace
 

@@ -37,13 +37,19 @@ bool startsWith(const std::vector<Token>& code, std::initializer_list<const char
     return true;
 }
 
-bool isName(const Token& t) { return t.kind == Kind::Word || t.kind == Kind::QuotedIdent; }
+bool isName(const Token& t) {
+    return t.kind == Kind::Word || t.kind == Kind::QuotedIdent;
+}
 
-QString linkName(const Token& t) { return t.kind == Kind::Word ? t.text.toLower() : t.text; }
+QString linkName(const Token& t) {
+    return t.kind == Kind::Word ? t.text.toLower() : t.text;
+}
 
 Translation createLink(const std::vector<Token>& code, size_t i) {
     auto word = [&](const char* w) { return i < code.size() && code[i++].isWord(w); };
-    auto name = [&]() -> const Token* { return i < code.size() && isName(code[i]) ? &code[i++] : nullptr; };
+    auto name = [&]() -> const Token* {
+        return i < code.size() && isName(code[i]) ? &code[i++] : nullptr;
+    };
     const Token* link = name();
     const bool connectTo = word("connect") && word("to");
     const Token* user = name();
@@ -52,7 +58,8 @@ Translation createLink(const std::vector<Token>& code, size_t i) {
     const bool usingAlias = word("using") && i < code.size() && code[i].kind == Kind::String;
     if (!link || !connectTo || !user || !identifiedBy || !password || !usingAlias ||
         i + 1 != code.size())
-        throw DbError("ORA-02010: missing host connect string or malformed database link statement");
+        throw DbError(
+            "ORA-02010: missing host connect string or malformed database link statement");
 
     Translation t;
     t.secret = sqllex::unquote(*password);
@@ -79,9 +86,9 @@ Translation dropLink(const std::vector<Token>& code, size_t i) {
 }
 
 const QSet<QString>& clauseWords() {
-    static const QSet<QString> words{"where", "order", "group",  "having", "union", "intersect",
-                                     "except", "minus", "connect", "start", "limit", "fetch",
-                                     "offset", "join",  "inner",   "left",  "right", "full",
+    static const QSet<QString> words{"where",  "order",   "group",   "having", "union", "intersect",
+                                     "except", "minus",   "connect", "start",  "limit", "fetch",
+                                     "offset", "join",    "inner",   "left",   "right", "full",
                                      "cross",  "natural", "for"};
     return words;
 }
@@ -136,10 +143,10 @@ Translation rewriteQuery(const std::vector<Token>& tokens) {
         if (tok.kind == Kind::Symbol && tok.text == "(") {
             const qsizetype p = prevCode(tokens, k);
             const qsizetype n = nextCode(tokens, k);
-            subqueryInFrom.push_back(p >= 0 && n >= 0 &&
-                                     (tokens[size_t(p)].isWord("from") ||
-                                      tokens[size_t(p)].isWord("join")) &&
-                                     tokens[size_t(n)].isWord("select"));
+            subqueryInFrom.push_back(
+                p >= 0 && n >= 0 &&
+                (tokens[size_t(p)].isWord("from") || tokens[size_t(p)].isWord("join")) &&
+                tokens[size_t(n)].isWord("select"));
         } else if (tok.kind == Kind::Symbol && tok.text == ")" && !subqueryInFrom.empty()) {
             const bool inFrom = subqueryInFrom.back();
             subqueryInFrom.pop_back();

@@ -4,9 +4,9 @@
 #include "data/SqlLexer.h"
 
 #include <QRegularExpression>
-#include <algorithm>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 
 namespace {
 
@@ -80,7 +80,9 @@ bool SqlConnection::connected() const {
     return QSqlDatabase::contains(name_) && database().isOpen();
 }
 
-QSqlDatabase SqlConnection::database() const { return QSqlDatabase::database(name_, false); }
+QSqlDatabase SqlConnection::database() const {
+    return QSqlDatabase::database(name_, false);
+}
 
 void SqlConnection::open() {
     if (connected())
@@ -141,8 +143,9 @@ void SqlConnection::importLinkTables(const std::vector<oracle::LinkTable>& table
         if (importedLinkTables_.contains(key))
             continue;
         QSqlQuery q(database());
-        q.prepare(QStringLiteral("select 1 from pg_class c join pg_namespace n "
-                                 "on n.oid = c.relnamespace where n.nspname = ? and c.relname = ?"));
+        q.prepare(
+            QStringLiteral("select 1 from pg_class c join pg_namespace n "
+                           "on n.oid = c.relnamespace where n.nspname = ? and c.relname = ?"));
         q.addBindValue(lt.link);
         q.addBindValue(lt.table);
         if (!q.exec())
@@ -220,7 +223,8 @@ QString numbersAsMarkers(const QString& sql, QStringList* literals) {
 }
 } // namespace
 
-void SqlConnection::executePrepared(const DriverStatement& statement, const QList<QVariant>& values) {
+void SqlConnection::executePrepared(const DriverStatement& statement,
+                                    const QList<QVariant>& values) {
     if (usesDialect() && statement.markerOrder.isEmpty()) {
         QStringList literals;
         const QString shape = numbersAsMarkers(statement.sql, &literals);

@@ -3,8 +3,12 @@
 namespace sqllex {
 namespace {
 
-bool isWordStart(QChar c) { return c.isLetter() || c == u'_'; }
-bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == u'_' || c == u'$' || c == u'#'; }
+bool isWordStart(QChar c) {
+    return c.isLetter() || c == u'_';
+}
+bool isWordChar(QChar c) {
+    return c.isLetterOrNumber() || c == u'_' || c == u'$' || c == u'#';
+}
 
 qsizetype endOfQuoted(const QString& s, qsizetype i, QChar quote) {
     ++i;

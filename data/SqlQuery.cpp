@@ -5,8 +5,8 @@
 #include "data/SqlConnection.h"
 #include "data/SqlLexer.h"
 
-#include <QSqlError>
 #include <QScopeGuard>
+#include <QSqlError>
 #include <QSqlRecord>
 
 SqlQuery::SqlQuery(SqlConnection& connection, QString name, QStringList lines)
@@ -112,11 +112,14 @@ void SqlQuery::close() {
     rowIndex_ = 0;
 }
 
-bool SqlQuery::eof() const { return !cursor_ || !cursor_->hasRow(); }
+bool SqlQuery::eof() const {
+    return !cursor_ || !cursor_->hasRow();
+}
 
 void SqlQuery::next() {
     if (!cursor_)
-        throw DbError(QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
+        throw DbError(
+            QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
     if (!cursor_->hasRow())
         return;
     const auto timer = timed(serverTime_);
@@ -133,7 +136,8 @@ void SqlQuery::first() {
 
 int SqlQuery::columnIndex(const QString& column) const {
     if (!cursor_)
-        throw DbError(QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
+        throw DbError(
+            QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
     const int i = cursor_->record().indexOf(column);
     if (i < 0)
         throw DbError(QStringLiteral("%1: Field '%2' not found").arg(name_, column));

@@ -1,10 +1,10 @@
 #pragma once
 #include <QSqlQuery>
-#include <memory>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -44,7 +44,7 @@ public:
     int rowIndex() const { return rowIndex_; }
 
     // Column reads by name, matched without regard to letter case.
-    QVariant value(const QString& column) const; // null without a current row
+    QVariant value(const QString& column) const;   // null without a current row
     QString asString(const QString& column) const; // "" for null
     double asFloat(const QString& column) const;   // 0 for null
 

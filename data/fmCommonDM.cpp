@@ -137,7 +137,7 @@ TdmCommon::TdmCommon()
 
 TdmCommon::~TdmCommon() {
     // Queries go before the connection they run on.
-    for (OwnedQuery* q : {&sqCreateDropChannel, &sqSettlement, &sqTownId, &sqPhoneInd,
-                          &sqListPhone, &sqLstPhonDelTab, &sqPayDeb})
+    for (OwnedQuery* q : {&sqCreateDropChannel, &sqSettlement, &sqTownId, &sqPhoneInd, &sqListPhone,
+                          &sqLstPhonDelTab, &sqPayDeb})
         q->release();
 }

@@ -117,7 +117,8 @@ void TfmMain::bbExecuteClick() {
     QString dateLine;
     if (ToTime->isChecked()) {
         dateLine = QStringLiteral("До: ") + d(DateTimePickerTo);
-        Run.DateClause = QStringLiteral(" and date_on < '") + d(DateTimePickerTo) + QStringLiteral("' ");
+        Run.DateClause =
+            QStringLiteral(" and date_on < '") + d(DateTimePickerTo) + QStringLiteral("' ");
     }
     if (After->isChecked()) {
         dateLine = QStringLiteral("После: ") + d(DateTimePickerAfter);

@@ -6,9 +6,9 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QUrl>
-#include <signal.h>
 #include <map>
 #include <set>
+#include <csignal>
 #include <stdexcept>
 
 #include <com/sun/star/awt/FontWeight.hpp>
@@ -28,8 +28,8 @@
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
-#include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/table/CellContentType.hpp>
 #include <com/sun/star/table/CellHoriJustify.hpp>
@@ -43,11 +43,11 @@
 #include <rtl/ustring.hxx>
 
 namespace css = com::sun::star;
-using rtl::OUString;
 using css::uno::Reference;
 using css::uno::Sequence;
 using css::uno::UNO_QUERY;
 using css::uno::UNO_QUERY_THROW;
+using rtl::OUString;
 
 namespace {
 
@@ -83,8 +83,7 @@ Sequence<css::beans::PropertyValue> properties(const std::vector<css::beans::Pro
 }
 
 // Runs one office call, turning the office's exceptions into the program's.
-template <class F>
-auto call(const char* what, F&& f) {
+template <class F> auto call(const char* what, F&& f) {
     try {
         return f();
     } catch (const css::uno::Exception& e) {
@@ -107,7 +106,10 @@ Reference<css::uno::XComponentContext> localContext() {
     return context;
 }
 
-bool hasDisplay() { return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"); }
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
 
 } // namespace
 
@@ -149,9 +151,14 @@ LibreOfficeSpreadsheet::~LibreOfficeSpreadsheet() {
     }
 }
 
-bool LibreOfficeSpreadsheet::connected() const { return uno_->desktop.is(); }
+bool LibreOfficeSpreadsheet::connected() const {
+    return uno_->desktop.is();
+}
 
 void LibreOfficeSpreadsheet::connect() {
+    // An office that dies leaves the bridge writing into a closed pipe: that
+    // must become an error of the call, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
     if (uno_->desktop.is()) {
         try {
             uno_->desktop->getComponents(); // still alive: the connection is kept
@@ -160,8 +167,8 @@ void LibreOfficeSpreadsheet::connect() {
             *uno_ = Uno{}; // the office has gone away: attach or start anew
         }
     }
-    const OUString url = ou(QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext")
-                                .arg(options_.pipeName));
+    const OUString url = ou(
+        QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext").arg(options_.pipeName));
     Reference<css::bridge::XUnoUrlResolver> resolver =
         call("connect", [] { return css::bridge::UnoUrlResolver::create(localContext()); });
     auto attach = [&]() -> bool {
@@ -176,8 +183,10 @@ void LibreOfficeSpreadsheet::connect() {
     if (!attached) {
         QStringList args{QStringLiteral("--accept=pipe,name=%1;urp;StarOffice.ComponentContext")
                              .arg(options_.pipeName),
-                         QStringLiteral("--norestore"), QStringLiteral("--nologo"),
-                         QStringLiteral("--nodefault"), QStringLiteral("--nolockcheck"),
+                         QStringLiteral("--norestore"),
+                         QStringLiteral("--nologo"),
+                         QStringLiteral("--nodefault"),
+                         QStringLiteral("--nolockcheck"),
                          QStringLiteral("-env:UserInstallation=") +
                              QUrl::fromLocalFile(options_.profileDir).toString(QUrl::FullyEncoded)};
         if (options_.headless || !hasDisplay())
@@ -212,7 +221,8 @@ void LibreOfficeSpreadsheet::openWorkbook(const QString& path) {
         if (!uno_->document.is())
             throw std::runtime_error(
                 QStringLiteral("LibreOffice could not open %1").arg(path).toStdString());
-        Reference<css::container::XIndexAccess> sheets(uno_->document->getSheets(), UNO_QUERY_THROW);
+        Reference<css::container::XIndexAccess> sheets(uno_->document->getSheets(),
+                                                       UNO_QUERY_THROW);
         uno_->sheet.set(sheets->getByIndex(0), UNO_QUERY_THROW);
     });
 }
@@ -221,7 +231,8 @@ void LibreOfficeSpreadsheet::openWorkbook(const QString& path) {
 // its file: it is closed (it was saved when it was made) so the new one can
 // take the name.
 static void closeOtherDocumentsAt(const Reference<css::frame::XDesktop2>& desktop,
-                                  const Reference<css::uno::XInterface>& keep, const OUString& url) {
+                                  const Reference<css::uno::XInterface>& keep,
+                                  const OUString& url) {
     Reference<css::container::XEnumeration> open = desktop->getComponents()->createEnumeration();
     while (open->hasMoreElements()) {
         Reference<css::frame::XModel> model(open->nextElement(), UNO_QUERY);
@@ -236,8 +247,8 @@ static void closeOtherDocumentsAt(const Reference<css::frame::XDesktop2>& deskto
 void LibreOfficeSpreadsheet::saveWorkbookAs(const QString& path) {
     flush();
     call("save as", [&] {
-        closeOtherDocumentsAt(uno_->desktop, Reference<css::frame::XModel>(uno_->document, UNO_QUERY),
-                              fileUrl(path));
+        closeOtherDocumentsAt(
+            uno_->desktop, Reference<css::frame::XModel>(uno_->document, UNO_QUERY), fileUrl(path));
         Reference<css::frame::XStorable> storable(uno_->document, UNO_QUERY_THROW);
         const auto args = properties(
             {property("FilterName", css::uno::Any(OUString::createFromAscii("MS Excel 97"))),
@@ -336,7 +347,8 @@ void LibreOfficeSpreadsheet::hideColumn(int column) {
 
 void LibreOfficeSpreadsheet::saveWorkbook() {
     flush();
-    call("save", [&] { Reference<css::frame::XStorable>(uno_->document, UNO_QUERY_THROW)->store(); });
+    call("save",
+         [&] { Reference<css::frame::XStorable>(uno_->document, UNO_QUERY_THROW)->store(); });
 }
 
 void LibreOfficeSpreadsheet::makeVisible() {
@@ -397,7 +409,8 @@ LibreOfficeSpreadsheet::SheetReport LibreOfficeSpreadsheet::readBack(const QStri
         }
         Reference<css::table::XColumnRowRange> range(sheet, UNO_QUERY_THROW);
         for (int c = 0; c < columns; ++c) {
-            Reference<css::beans::XPropertySet> col(range->getColumns()->getByIndex(c), UNO_QUERY_THROW);
+            Reference<css::beans::XPropertySet> col(range->getColumns()->getByIndex(c),
+                                                    UNO_QUERY_THROW);
             bool visible = true;
             col->getPropertyValue(OUString::createFromAscii("IsVisible")) >>= visible;
             report.columnVisible.push_back(visible);
@@ -416,7 +429,9 @@ void LibreOfficeSpreadsheet::terminateOffice() {
     *uno_ = Uno{};
 }
 
-qint64 LibreOfficeSpreadsheet::officePid() const { return uno_->launchedPid; }
+qint64 LibreOfficeSpreadsheet::officePid() const {
+    return uno_->launchedPid;
+}
 
 void LibreOfficeSpreadsheet::writeBlock(int firstRow, const QList<QVariantList>& rows) {
     if (rows.isEmpty())

@@ -2,7 +2,9 @@
 
 namespace regional {
 
-QString shortDate(const QDate& date) { return date.toString(QLatin1String(ShortDateFormat)); }
+QString shortDate(const QDate& date) {
+    return date.toString(QLatin1String(ShortDateFormat));
+}
 
 QString dateTime(const QDateTime& moment) {
     const QTime t = moment.time();

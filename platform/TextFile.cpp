@@ -9,10 +9,10 @@
 namespace {
 
 std::runtime_error fileError(const char* what, const QString& path) {
-    return std::runtime_error(QStringLiteral("%1 \"%2\". %3")
-                                  .arg(QLatin1String(what), path,
-                                       QString::fromLocal8Bit(std::strerror(errno)))
-                                  .toStdString());
+    return std::runtime_error(
+        QStringLiteral("%1 \"%2\". %3")
+            .arg(QLatin1String(what), path, QString::fromLocal8Bit(std::strerror(errno)))
+            .toStdString());
 }
 
 class Converter {

@@ -14,7 +14,7 @@ public:
 
     void create(const QString& path); // throws when the file cannot be created
     void writeLine(const QString& line);
-    void close(); // throws when the written text cannot be stored
+    void close();            // throws when the written text cannot be stored
     void abandon() noexcept; // closes after a failure, keeping what was written
     bool isOpen() const { return file_ != nullptr; }
 

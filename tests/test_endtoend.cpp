@@ -23,8 +23,8 @@
 namespace {
 const QString Login = QStringLiteral("etest");
 const QString Password = QStringLiteral("e2e-pass");
-const fixture::Settlement Town{"Тест-Сквозной", "2799999900400", "2701000000000",
-                               {"421781", "421782", "421783"}};
+const fixture::Settlement Town{
+    "Тест-Сквозной", "2799999900400", "2701000000000", {"421781", "421782", "421783"}};
 
 QByteArray readFile(const QString& path) {
     QFile f(path);
@@ -56,16 +56,23 @@ private slots:
         fixture::removeTestSettlements();
         fixture::addSettlement(Town);
         const QString t = Town.townId + ", " + Town.territory;
-        testdb::exec("report", "delete from lst_deb_always where user_id between 993001 and 993009");
+        testdb::exec("report",
+                     "delete from lst_deb_always where user_id between 993001 and 993009");
         testdb::exec("report", "insert into lst_deb_always values "
-                               "('4217810001', -500, 993001, " + t + ", 'N', '01.01.2001'),"
-                               "('4217820002', -70.5, 993002, " + t + ", 'N', '01.01.2001'),"
-                               "('4217830003', -90, 993003, " + t + ", 'N', '01.01.2001')");
+                               "('4217810001', -500, 993001, " +
+                                   t +
+                                   ", 'N', '01.01.2001'),"
+                                   "('4217820002', -70.5, 993002, " +
+                                   t +
+                                   ", 'N', '01.01.2001'),"
+                                   "('4217830003', -90, 993003, " +
+                                   t + ", 'N', '01.01.2001')");
         testdb::exec("report", "delete from pays_debs_tmp where user_id between 993001 and 993009");
     }
     void cleanupTestCase() {
         QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + pipe});
-        testdb::exec("report", "delete from lst_deb_always where user_id between 993001 and 993009");
+        testdb::exec("report",
+                     "delete from lst_deb_always where user_id between 993001 and 993009");
         testdb::exec("report", "delete from pays_debs_tmp where user_id between 993001 and 993009");
         fixture::removeTestSettlements();
         testdb::dropLinkIfAny(Login);
@@ -106,7 +113,7 @@ private slots:
             fixture::pickSettlement(*w, Town.name);
             w->ExchangeBoxes[2]->setChecked(false); // take 421782 into the list
             w->ExchangeBoxes[3]->setChecked(false); // and 421783
-            int boxesExpected = 1; // the first question
+            int boxesExpected = 1;                  // the first question
             for (int kind : {CallRound, General, Analysis}) {
                 if (kind != CallRound) {
                     driver.press("OK"); // the list-kind warning
@@ -118,7 +125,8 @@ private slots:
                     failure = driver.boxTexts.last();
                     break;
                 }
-                runs << Run{kind, w->Run.RunStamp, readFile("Tulmin/LogParam/" + w->Run.RunStamp + ".txt"),
+                runs << Run{kind, w->Run.RunStamp,
+                            readFile("Tulmin/LogParam/" + w->Run.RunStamp + ".txt"),
                             readFile(w->Run.StationFilePath)};
                 QTest::qWait(1100); // a stamp of its own for the next run
             }
@@ -142,15 +150,18 @@ private slots:
         // Six-digit tails for territory 2701000000000; 421781 is left out.
         const QByteArray list("820002\r\n830003\r\n");
         QCOMPARE(runs[0].list, list);
-        QCOMPARE(runs[0].log, toWindows1251("Кто: Квартирники\r\nРазмер долга: >0\r\nГород: Тест-Сквозной\r\n"
-                                            "Невошедшие АТС: , 81\r\n\r\nКакой: Тулмин\r\n"));
+        QCOMPARE(runs[0].log,
+                 toWindows1251("Кто: Квартирники\r\nРазмер долга: >0\r\nГород: Тест-Сквозной\r\n"
+                               "Невошедшие АТС: , 81\r\n\r\nКакой: Тулмин\r\n"));
         QCOMPARE(runs[1].list, QByteArray("<missing>")); // "Общий" writes no phone list
         QCOMPARE(runs[2].list, list);
         QVERIFY(runs[2].log.endsWith(toWindows1251("Какой: Анализ\r\n")));
 
         // Two reports with two debtors each, into the table of territory 2701000000000.
         QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp where user_id "
-                                          "between 993001 and 993009 and pay_date = current_date").toInt(), 4);
+                                          "between 993001 and 993009 and pay_date = current_date")
+                     .toInt(),
+                 4);
         LibreOfficeSpreadsheet reader(options);
         const auto sheet = reader.readBack(work.path() + "/Тест-Сквозной.xls", 4, 6);
         QCOMPARE(sheet.rows[1][2].text, QString("820002"));

@@ -22,8 +22,8 @@
 
 namespace {
 const QString Login = QStringLiteral("gentest");
-const fixture::Settlement Town{"Тест-Прогон", "2799999900100", "2799999900000",
-                               {"421761", "421762", "421763"}};
+const fixture::Settlement Town{
+    "Тест-Прогон", "2799999900100", "2799999900000", {"421761", "421762", "421763"}};
 
 QByteArray crlf(const QStringList& lines) {
     QByteArray bytes;
@@ -37,7 +37,9 @@ QByteArray readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-QString today() { return QDate::currentDate().toString("dd.MM.yyyy"); }
+QString today() {
+    return QDate::currentDate().toString("dd.MM.yyyy");
+}
 } // namespace
 
 class TestGeneration : public QObject {
@@ -68,17 +70,31 @@ private slots:
         const QString t = Town.townId + ", " + Town.territory;
         testdb::exec("report", "delete from lst_deb_always where town_id = " + Town.townId);
         testdb::exec("report", "insert into lst_deb_always values "
-                               "('4217610001', -100, 991001, " + t + ", 'N', '15.05.2000'),"
-                               "('4217610001', -150, 991002, " + t + ", 'N', '15.05.2000'),"
-                               "('4217620002', -200, 991003, " + t + ", 'N', '01.01.2010'),"
-                               "('42176200', -300, 991004, " + t + ", 'N', '01.01.2010'),"
-                               "('4217630003', -50, 991005, " + t + ", 'N', '01.01.2015'),"
-                               "('4217630004', -400, 991006, " + t + ", 'Y', '01.01.2015'),"
-                               "('4217610005', 20, 991007, " + t + ", 'N', '01.01.2015')");
+                               "('4217610001', -100, 991001, " +
+                                   t +
+                                   ", 'N', '15.05.2000'),"
+                                   "('4217610001', -150, 991002, " +
+                                   t +
+                                   ", 'N', '15.05.2000'),"
+                                   "('4217620002', -200, 991003, " +
+                                   t +
+                                   ", 'N', '01.01.2010'),"
+                                   "('42176200', -300, 991004, " +
+                                   t +
+                                   ", 'N', '01.01.2010'),"
+                                   "('4217630003', -50, 991005, " +
+                                   t +
+                                   ", 'N', '01.01.2015'),"
+                                   "('4217630004', -400, 991006, " +
+                                   t +
+                                   ", 'Y', '01.01.2015'),"
+                                   "('4217610005', 20, 991007, " +
+                                   t + ", 'N', '01.01.2015')");
     }
     void cleanupTestCase() {
         testdb::exec("report", "delete from lst_deb_always where town_id = " + Town.townId);
-        testdb::exec("report", "delete from pays_debs_tmp_r where user_id between 991001 and 991007");
+        testdb::exec("report",
+                     "delete from pays_debs_tmp_r where user_id between 991001 and 991007");
         fixture::removeTestSettlements();
         testdb::dropLinkIfAny(Login);
     }
@@ -94,7 +110,8 @@ private slots:
         sheet = recording.get();
         w->cbListExcel = std::move(recording);
         QDir::setCurrent(work->path());
-        testdb::exec("report", "delete from pays_debs_tmp_r where user_id between 991001 and 991007");
+        testdb::exec("report",
+                     "delete from pays_debs_tmp_r where user_id between 991001 and 991007");
     }
     void cleanup() {
         w.reset();
@@ -105,13 +122,17 @@ private slots:
     }
 
     void stampAndRemoveAll() {
-        QCOMPARE(makeRunStamp(QDateTime(QDate(2026, 12, 9), QTime(6, 16, 29))), QString("091226061629"));
-        QCOMPARE(makeRunStamp(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 0, 500))), QString("020126"));
-        QCOMPARE(makeRunStamp(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 1))), QString("020126000001"));
+        QCOMPARE(makeRunStamp(QDateTime(QDate(2026, 12, 9), QTime(6, 16, 29))),
+                 QString("091226061629"));
+        QCOMPARE(makeRunStamp(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 0, 500))),
+                 QString("020126"));
+        QCOMPARE(makeRunStamp(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 1))),
+                 QString("020126000001"));
         QCOMPARE(RemoveAll("a..b.", "."), QString("ab"));
         QCOMPARE(RemoveAll("aaa", ""), QString("aaa"));
         QCOMPARE(RemoveAll("abab", "ab"), QString());
-        QCOMPARE(workbookFileName("СНТ 'Заря/Восход': 1*2?"), QString("СНТ 'Заря_Восход'_ 1_2_.xls"));
+        QCOMPARE(workbookFileName("СНТ 'Заря/Восход': 1*2?"),
+                 QString("СНТ 'Заря_Восход'_ 1_2_.xls"));
     }
 
     void textFilesAreWindows1251WithCrLf() {
@@ -123,7 +144,8 @@ private slots:
         driver->press("OK");
         run();
         QCOMPARE(driver->boxTexts.last(), QString("Не выбраны АТС"));
-        QCOMPARE(readFile(logPath()), crlf({"Кто: Квартирники", "Размер долга: >0", "Город: Тест-Прогон"}));
+        QCOMPARE(readFile(logPath()),
+                 crlf({"Кто: Квартирники", "Размер долга: >0", "Город: Тест-Прогон"}));
         QVERIFY(!QFile::exists(listPath()));
         QCOMPARE(line(20), QString("-- and (  substr(phone, 5, 2) = '00' or"));
         QCOMPARE(line(21), QString("-- and d1.date_on < '01.06.2008'"));
@@ -141,8 +163,9 @@ private slots:
         QCOMPARE(line(22), QString(" and town_id = '2799999900100'"));
         QCOMPARE(line(23), QString(" and cur_deb < 0"));
         QCOMPARE(dm->sqLstPhonDelTab->lines().size(), 26);
-        QCOMPARE(readFile(logPath()), crlf({"Кто: Квартирники", "Размер долга: >0", "Город: Тест-Прогон",
-                                            "Невошедшие АТС: ", "", "Какой: Тулмин"}));
+        QCOMPARE(readFile(logPath()),
+                 crlf({"Кто: Квартирники", "Размер долга: >0", "Город: Тест-Прогон",
+                       "Невошедшие АТС: ", "", "Какой: Тулмин"}));
         // Two accounts on one number give two lines; a number of the wrong length an
         // empty line, after all others.
         QCOMPARE(readFile(listPath()), QByteArray("10001\r\n10001\r\n20002\r\n30003\r\n\r\n"));
@@ -163,7 +186,8 @@ private slots:
         tick({true, false, true});
         run();
         QCOMPARE(line(20), QString(" and substr(phone, 1, 6) not in ('421761' , '421763')"));
-        QCOMPARE(readFile(logPath()).split('\n').at(3), toWindows1251("Невошедшие АТС: , 61, 63\r"));
+        QCOMPARE(readFile(logPath()).split('\n').at(3),
+                 toWindows1251("Невошедшие АТС: , 61, 63\r"));
         QCOMPARE(readFile(listPath()), QByteArray("20002\r\n\r\n"));
     }
 
@@ -186,9 +210,10 @@ private slots:
         QTest::addColumn<QString>("logLine");
         QTest::addColumn<QString>("clause");
         QTest::addColumn<QByteArray>("list");
-        QTest::newRow("До") << 0 << "До: 01.01.2005" << " and date_on < '01.01.2005' "
-                            << QByteArray("10001\r\n10001\r\n");
-        QTest::newRow("После") << 1 << "После: 01.01.2005" << " and date_on > '01.01.2005' "
+        QTest::newRow("До") << 0 << "До: 01.01.2005"
+                            << " and date_on < '01.01.2005' " << QByteArray("10001\r\n10001\r\n");
+        QTest::newRow("После") << 1 << "После: 01.01.2005"
+                               << " and date_on > '01.01.2005' "
                                << QByteArray("20002\r\n30003\r\n\r\n");
         QTest::newRow("Между") << 2 << "C: 01.01.2005 По: " + today()
                                << " and date_on between '01.01.2005' and '" + today() + "' "
@@ -304,7 +329,9 @@ private slots:
         run();
         QVERIFY(sheet->calls.isEmpty());
         QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp_r where user_id "
-                                          "between 991001 and 991007").toInt(), 0);
+                                          "between 991001 and 991007")
+                     .toInt(),
+                 0);
     }
 
     void failingReportKeepsInsertedRowsAndCleansUp() {
@@ -323,7 +350,9 @@ private slots:
         QVERIFY(w->Label1->isHidden());
         QVERIFY(w->PrBar->isHidden());
         QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp_r where user_id "
-                                          "between 991001 and 991007").toInt(), 3);
+                                          "between 991001 and 991007")
+                     .toInt(),
+                 3);
         QVERIFY(!sheet->calls.contains("disconnect"));
     }
 
@@ -331,11 +360,21 @@ private slots:
         QTest::addColumn<QString>("territory");
         QTest::addColumn<QString>("town");
         QTest::addColumn<QString>("table");
-        QTest::newRow("territory 2701") << "2701000000000" << "1" << "pays_debs_tmp";
-        QTest::newRow("town 2700000500000") << "5" << "2700000500000" << "pays_debs_tmp";
-        QTest::newRow("both") << "2701000000000" << "2700000500000" << "pays_debs_tmp";
-        QTest::newRow("other") << "2799999900000" << "2799999900100" << "pays_debs_tmp_r";
-        QTest::newRow("nulls") << "null" << "null" << "pays_debs_tmp_r";
+        QTest::newRow("territory 2701") << "2701000000000"
+                                        << "1"
+                                        << "pays_debs_tmp";
+        QTest::newRow("town 2700000500000") << "5"
+                                            << "2700000500000"
+                                            << "pays_debs_tmp";
+        QTest::newRow("both") << "2701000000000"
+                              << "2700000500000"
+                              << "pays_debs_tmp";
+        QTest::newRow("other") << "2799999900000"
+                               << "2799999900100"
+                               << "pays_debs_tmp_r";
+        QTest::newRow("nulls") << "null"
+                               << "null"
+                               << "pays_debs_tmp_r";
     }
     void snapshotTableFollowsTheTerritory() {
         QFETCH(QString, territory);
@@ -343,11 +382,17 @@ private slots:
         QFETCH(QString, table);
         SqlQuery& phoneInd = *dm->sqPhoneInd;
         phoneInd.clear();
-        phoneInd.addLine(QString("select %1::numeric as id_territory, %2::numeric as town_id").arg(territory, town));
+        phoneInd.addLine(QString("select %1::numeric as id_territory, %2::numeric as town_id")
+                             .arg(territory, town));
         phoneInd.open();
         w->InsertPaymentSnapshot("991007");
-        QCOMPARE(dm->sqPayDeb->lines().at(0).startsWith("insert into " + table.toUpper() + " values (991007, "), true);
-        QCOMPARE(testdb::scalar("report", "select count(*) from " + table + " where user_id = 991007 and pay_date = current_date").toInt(), 1);
+        QCOMPARE(dm->sqPayDeb->lines().at(0).startsWith("insert into " + table.toUpper() +
+                                                        " values (991007, "),
+                 true);
+        QCOMPARE(testdb::scalar("report", "select count(*) from " + table +
+                                              " where user_id = 991007 and pay_date = current_date")
+                     .toInt(),
+                 1);
         testdb::exec("report", "delete from " + table + " where user_id = 991007");
     }
 };

@@ -22,9 +22,13 @@ using fixture::Settlement;
 
 namespace {
 const QString Login = QStringLiteral("mwtest");
-const Settlement Family4217{"Тест-Четыре", "2799999900010", "2799999900000",
+const Settlement Family4217{"Тест-Четыре",
+                            "2799999900010",
+                            "2799999900000",
                             {"421795", "421791", "421792", "421793", "421794"}};
-const Settlement OtherFamily{"Тест-Другой", "2799999900020", "2799999900000",
+const Settlement OtherFamily{"Тест-Другой",
+                             "2799999900020",
+                             "2799999900000",
                              {"421591", "421592", "421593", "421594", "421595"}};
 const Settlement Mixed{"Тест-Смесь", "2799999900030", "2799999900000", {"421790", "421599"}};
 const Settlement Apostrophe{"Тест 'Кавычка'", "2799999900040", "2799999900000", {"421581"}};
@@ -195,7 +199,8 @@ private slots:
         QVERIFY(!w.isVisible());
         QCOMPARE(w.cbSettlement->count(), 0);
         QCOMPARE(driver->boxTexts,
-                 QStringList{"Выбор типа файла \"Анализ\" ведёт к обновлению данных таблиц. Продолжить?"});
+                 QStringList{
+                     "Выбор типа файла \"Анализ\" ведёт к обновлению данных таблиц. Продолжить?"});
         QCOMPARE(driver->boxCaptions, QStringList{"Тулмина"});
         QVERIFY(!testdb::linkExists(Login));
     }
@@ -210,7 +215,8 @@ private slots:
         driver->press("OK");
         fixture::pickListKind(*w, Analysis);
         fixture::pickListKind(*w, CallRound);
-        QCOMPARE(driver->boxTexts.mid(1), QStringList(2, "Предупреждение - данные таблиц будут обновлены..."));
+        QCOMPARE(driver->boxTexts.mid(1),
+                 QStringList(2, "Предупреждение - данные таблиц будут обновлены..."));
         QCOMPARE(driver->unexpected, 0);
         QCOMPARE(w->cbTypeCall->currentIndex(), int(CallRound));
     }

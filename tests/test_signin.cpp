@@ -13,8 +13,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fcntl.h>
@@ -171,8 +171,12 @@ private slots:
     }
 
     void hostileInputNeverReachesTheServer() {
-        const QStringList names{"x'; drop table atstown; --", "a b", QString(10000, 'z'),
-                                "\"quoted\"", "имя", "kna@kna"};
+        const QStringList names{"x'; drop table atstown; --",
+                                "a b",
+                                QString(10000, 'z'),
+                                "\"quoted\"",
+                                "имя",
+                                "kna@kna"};
         for (const QString& name : names) {
             dlg = std::make_unique<TPasswordDlg>();
             signIn({typeAndOk(name, "pw"), typeAndOk(Login, "p\"w"), typeAndOk(Login, "\"")});
@@ -184,8 +188,8 @@ private slots:
 
     void oddPasswordsReachOnlyTheLink() {
         QStringList seen;
-        signIn({typeAndOk(Login, QString(10000, 'p'), &seen), typeAndOk(Login, "пароль密码';--", &seen),
-                typeAndOk(Login, "back\\slash", &seen)});
+        signIn({typeAndOk(Login, QString(10000, 'p'), &seen),
+                typeAndOk(Login, "пароль密码';--", &seen), typeAndOk(Login, "back\\slash", &seen)});
         QVERIFY(signInState().SignInPending);
         QCOMPARE(seen.last().section('|', 0, 0), QString("Попробуйте еще раз"));
         QVERIFY(!testdb::linkExists(Login));

@@ -32,13 +32,21 @@ private slots:
         dm = std::make_unique<TdmCommon>();
         dm->SQLConnectionKvarn.open();
         testdb::exec("report", "delete from lst_deb_always where town_id = " + TestTown);
-        testdb::exec("report",
-                     "insert into lst_deb_always values "
-                     "('4217220001', -10, 1, " + TestTown + ", 2700000000000, 'N', '01.01.2001'),"
-                     "('421722000', -20, 2, " + TestTown + ", 2700000000000, 'N', '01.01.2001'),"
-                     "('4217220003', -30, 3, " + TestTown + ", 2700000000000, 'N', '01.01.2001'),"
-                     "('4217220003', -31, 4, " + TestTown + ", 2700000000000, 'N', '01.01.2001'),"
-                     "('4217220005', 50, 5, " + TestTown + ", 2700000000000, 'N', '01.01.2001')");
+        testdb::exec("report", "insert into lst_deb_always values "
+                               "('4217220001', -10, 1, " +
+                                   TestTown +
+                                   ", 2700000000000, 'N', '01.01.2001'),"
+                                   "('421722000', -20, 2, " +
+                                   TestTown +
+                                   ", 2700000000000, 'N', '01.01.2001'),"
+                                   "('4217220003', -30, 3, " +
+                                   TestTown +
+                                   ", 2700000000000, 'N', '01.01.2001'),"
+                                   "('4217220003', -31, 4, " +
+                                   TestTown +
+                                   ", 2700000000000, 'N', '01.01.2001'),"
+                                   "('4217220005', 50, 5, " +
+                                   TestTown + ", 2700000000000, 'N', '01.01.2001')");
     }
     void cleanupTestCase() {
         testdb::exec("report", "delete from lst_deb_always where town_id = " + TestTown);
@@ -46,16 +54,18 @@ private slots:
     }
 
     void lexerFindsParametersOnlyInCode() {
-        const QString text = "select ':skip', \"a:b\" from t -- :comment\n"
-                             "where x = :First and y = :second /* :c */ and z = :FIRST and w::int = 1";
+        const QString text =
+            "select ':skip', \"a:b\" from t -- :comment\n"
+            "where x = :First and y = :second /* :c */ and z = :FIRST and w::int = 1";
         QCOMPARE(sqllex::parameterNames(text), QStringList({"First", "second"}));
     }
 
     void dialectRewritesOnlyCode() {
         const auto t = oracle::translate(
             "select 'x@y sysdate', a.sysdate, sysdate -- t@l sysdate\nfrom t_users@kna t1");
-        QCOMPARE(t.sql, QString("select 'x@y sysdate', a.sysdate, localtimestamp(0) -- t@l sysdate\n"
-                                "from kna.t_users t1"));
+        QCOMPARE(t.sql,
+                 QString("select 'x@y sysdate', a.sysdate, localtimestamp(0) -- t@l sysdate\n"
+                         "from kna.t_users t1"));
         QCOMPARE(t.linkTables.size(), size_t(1));
         QCOMPARE(t.linkTables[0].table, QString("t_users"));
     }
@@ -90,7 +100,8 @@ private slots:
         QCOMPARE(dm->sqPhoneInd->parameterNames(), QStringList{"town"});
         QCOMPARE(dm->sqPayDeb->lines().size(), 0);
         QCOMPARE(dm->SQLConnectionKvarn.params().size(), 12);
-        QCOMPARE(dm->SQLConnectionKvarn.params().at(8), QString("Oracle TransIsolation=ReadCommited"));
+        QCOMPARE(dm->SQLConnectionKvarn.params().at(8),
+                 QString("Oracle TransIsolation=ReadCommited"));
         QCOMPARE(dm->sqCreateDropChannel->text(),
                  QString("select *\r\nfrom all_db_links t\r\nwhere t.db_link = :name_link\r\n"));
     }
@@ -149,7 +160,8 @@ private slots:
         int rows = 0;
         for (; !q.eof(); q.next())
             ++rows;
-        testdb::exec("report", "delete from lst_deb_always where user_id = 9 and town_id = " + TestTown);
+        testdb::exec("report",
+                     "delete from lst_deb_always where user_id = 9 and town_id = " + TestTown);
         QCOMPARE(rows, 5);
     }
 
@@ -230,8 +242,10 @@ private slots:
         q.addLine("insert into PAYS_DEBS_TMP values (4000083845, "
                   "to_date(to_char(sysdate,'dd.mm.yyyy')))");
         q.execSQL();
-        const QString stored = testdb::scalar(
-            "report", "select to_char(pay_date, 'yyyy-mm-dd') from pays_debs_tmp where user_id = 4000083845").toString();
+        const QString stored =
+            testdb::scalar("report", "select to_char(pay_date, 'yyyy-mm-dd') from pays_debs_tmp "
+                                     "where user_id = 4000083845")
+                .toString();
         testdb::exec("report", "delete from pays_debs_tmp where user_id = 4000083845");
         QCOMPARE(stored, QDate::currentDate().toString(Qt::ISODate));
     }
@@ -239,14 +253,17 @@ private slots:
     void insertsDifferingInTheirNumbersShareAStatement() {
         testdb::exec("report", "delete from pays_debs_tmp_r where user_id in (11, 12, 13)");
         SqlQuery& q = *dm->sqPayDeb;
-        for (const char* values : {"(11, to_date('01.02.2003'))", "(12, to_date(to_char(sysdate,'dd.mm.yyyy')))",
-                                   "(12, to_date(to_char(sysdate,'dd.mm.yyyy')))", "(-(-13), null)"}) {
+        for (const char* values :
+             {"(11, to_date('01.02.2003'))", "(12, to_date(to_char(sysdate,'dd.mm.yyyy')))",
+              "(12, to_date(to_char(sysdate,'dd.mm.yyyy')))", "(-(-13), null)"}) {
             q.clear();
             q.addLine(QString("insert into PAYS_DEBS_TMP_R values ") + values);
             q.execSQL();
         }
-        QCOMPARE(testdb::column("report", "select user_id || ' ' || coalesce(to_char(pay_date, 'yyyy-mm-dd'), '-') "
-                                          "from pays_debs_tmp_r where user_id in (11, 12, 13) order by 1"),
+        QCOMPARE(testdb::column(
+                     "report",
+                     "select user_id || ' ' || coalesce(to_char(pay_date, 'yyyy-mm-dd'), '-') "
+                     "from pays_debs_tmp_r where user_id in (11, 12, 13) order by 1"),
                  QStringList({"11 2003-02-01", "12 " + QDate::currentDate().toString(Qt::ISODate),
                               "12 " + QDate::currentDate().toString(Qt::ISODate), "13 -"}));
         q.clear();
@@ -259,10 +276,11 @@ private slots:
         SqlQuery& q = *dm->sqListPhone;
         q.open(); // as stored: every subscriber
         QVERIFY(!q.eof());
-        const QString uid = testdb::scalar("kvarn", "select min(user_id) from t_users "
-                                                    "where flat is null and house_id in "
-                                                    "(select house_id from o_houses where corpus = '2')")
-                                .toString();
+        const QString uid =
+            testdb::scalar("kvarn", "select min(user_id) from t_users "
+                                    "where flat is null and house_id in "
+                                    "(select house_id from o_houses where corpus = '2')")
+                .toString();
         q.replaceLine(33, " and t1.user_id = " + uid);
         q.open();
         QVERIFY(q.asString("ClientInfoWithoutName").contains("/2 "));
@@ -278,9 +296,9 @@ private slots:
         const QString create = "create database link sqltest connect to sqltest identified by "
                                "\"%1\" using '127.0.0.1:55432/kvarn'";
         QCOMPARE(c.executeDirect(create.arg("wrong-pw")), 0);
-        SqlQuery lookup(c, "lookup", {"select t.oper_id", ", t.name as operator_name",
-                                      "from t_operators@sqltest t",
-                                      "where t.login_name = upper('sqltest')"});
+        SqlQuery lookup(c, "lookup",
+                        {"select t.oper_id", ", t.name as operator_name",
+                         "from t_operators@sqltest t", "where t.login_name = upper('sqltest')"});
         try {
             lookup.open();
             QFAIL("a wrong password worked");
@@ -333,9 +351,11 @@ private slots:
     void aLinkIsCreatedWholeOrNotAtAll() {
         testdb::dropLinkIfAny("halflink");
         testdb::exec("report", "create schema halflink");
-        QVERIFY_THROWS_EXCEPTION(DbError, dm->SQLConnectionKvarn.executeDirect(
-            "create database link halflink connect to halflink identified by \"pw\" using "
-            "'127.0.0.1:55432/kvarn'"));
+        QVERIFY_THROWS_EXCEPTION(
+            DbError,
+            dm->SQLConnectionKvarn.executeDirect(
+                "create database link halflink connect to halflink identified by \"pw\" using "
+                "'127.0.0.1:55432/kvarn'"));
         QVERIFY(!testdb::linkExists("halflink"));
         testdb::exec("report", "drop schema halflink");
         QCOMPARE(dm->SQLConnectionKvarn.executeDirect("select 1"), 1);

@@ -17,7 +17,8 @@
 
 namespace {
 const QString Login = QStringLiteral("wbtest");
-const fixture::Settlement Town{"Тест-Отчёт", "2799999900200", "2799999900000", {"421771", "421772"}};
+const fixture::Settlement Town{
+    "Тест-Отчёт", "2799999900200", "2799999900000", {"421771", "421772"}};
 const fixture::Settlement Empty{"Тест-Пустой", "2799999900300", "2701000000000", {"421773"}};
 
 // Forwards to the office and can kill it before a given operation.
@@ -53,7 +54,9 @@ private:
 };
 
 int snapshotRows(const QString& table) {
-    return testdb::scalar("report", "select count(*) from " + table + " where user_id between 992001 and 992009").toInt();
+    return testdb::scalar("report", "select count(*) from " + table +
+                                        " where user_id between 992001 and 992009")
+        .toInt();
 }
 } // namespace
 
@@ -83,7 +86,9 @@ class TestWorkbook : public QObject {
         fixture::pickListKind(*w, General);
         QDir::setCurrent(work.path());
     }
-    QString workbookPath(const QString& settlement) const { return work.path() + "/" + settlement + ".xls"; }
+    QString workbookPath(const QString& settlement) const {
+        return work.path() + "/" + settlement + ".xls";
+    }
 
 private slots:
     void initTestCase() {
@@ -99,15 +104,20 @@ private slots:
         fixture::addSettlement(Town);
         fixture::addSettlement(Empty);
         const QString t = Town.townId + ", " + Town.territory;
-        testdb::exec("report", "delete from lst_deb_always where user_id between 992001 and 992009");
+        testdb::exec("report",
+                     "delete from lst_deb_always where user_id between 992001 and 992009");
         testdb::exec("report", "insert into lst_deb_always values "
-                               "('4217710001', -1234.5, 992001, " + t + ", 'N', '01.01.2001'),"
-                               "('4217720002', -10.25, 992002, " + t + ", 'N', '01.01.2001')");
+                               "('4217710001', -1234.5, 992001, " +
+                                   t +
+                                   ", 'N', '01.01.2001'),"
+                                   "('4217720002', -10.25, 992002, " +
+                                   t + ", 'N', '01.01.2001')");
         testdb::exec("kvarn", "delete from t_users where user_id between 992001 and 992009");
-        testdb::exec("kvarn", "insert into t_users (user_id, account, name, flat, house_id) "
-                              "select 992001, '01234', 'Тестов Иван Петрович', '5', min(h.house_id) "
-                              "from o_houses h join t_streets_ref s using (street_id) "
-                              "where s.type_street_id = 3 and h.corpus = '2'");
+        testdb::exec("kvarn",
+                     "insert into t_users (user_id, account, name, flat, house_id) "
+                     "select 992001, '01234', 'Тестов Иван Петрович', '5', min(h.house_id) "
+                     "from o_houses h join t_streets_ref s using (street_id) "
+                     "where s.type_street_id = 3 and h.corpus = '2'");
     }
     void cleanupTestCase() {
         w.reset();
@@ -116,16 +126,19 @@ private slots:
             office->terminateOffice();
         QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + pipeName}); // whatever did not end
         QTest::qWait(300);
-        testdb::exec("report", "delete from lst_deb_always where user_id between 992001 and 992009");
+        testdb::exec("report",
+                     "delete from lst_deb_always where user_id between 992001 and 992009");
         testdb::exec("report", "delete from pays_debs_tmp where user_id between 992001 and 992009");
-        testdb::exec("report", "delete from pays_debs_tmp_r where user_id between 992001 and 992009");
+        testdb::exec("report",
+                     "delete from pays_debs_tmp_r where user_id between 992001 and 992009");
         testdb::exec("kvarn", "delete from t_users where user_id between 992001 and 992009");
         fixture::removeTestSettlements();
         testdb::dropLinkIfAny(Login);
         QDir::setCurrent("/");
     }
     void init() {
-        testdb::exec("report", "delete from pays_debs_tmp_r where user_id between 992001 and 992009");
+        testdb::exec("report",
+                     "delete from pays_debs_tmp_r where user_id between 992001 and 992009");
         testdb::exec("report", "delete from pays_debs_tmp where user_id between 992001 and 992009");
     }
     void cleanup() {
@@ -151,7 +164,8 @@ private slots:
         QCOMPARE(r2[3].text, QString("Тестов Иван Петрович"));
         QVERIFY(r2[4].isNumber);
         QCOMPARE(r2[4].value, -1234.5);
-        QVERIFY2(r2[5].text.contains(" ш. ") || r2[5].text.contains("ШОССЕ"), qPrintable(r2[5].text));
+        QVERIFY2(r2[5].text.contains(" ш. ") || r2[5].text.contains("ШОССЕ"),
+                 qPrintable(r2[5].text));
         QVERIFY(r2[5].text.contains("/2 кв.5"));
         const auto& r3 = sheet.rows[2]; // a debtor without a billing row
         QCOMPARE(r3[0].text, QString("992002"));

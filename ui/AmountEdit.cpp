@@ -31,7 +31,9 @@ double AmountEdit::amount() const {
     return ok ? v : 0.0;
 }
 
-void AmountEdit::normalize() { setText(amountText(amount())); }
+void AmountEdit::normalize() {
+    setText(amountText(amount()));
+}
 
 QString AmountEdit::amountForSql() const {
     QString t = amountText(amount());

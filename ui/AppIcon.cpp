@@ -6,8 +6,9 @@
 QIcon appIcon() {
     QImage image(32, 32, QImage::Format_Indexed8);
     // The 16 colours of the classic palette.
-    const QList<QRgb> palette{0xff000000, 0xff800000, 0xff008000, 0xff808000, 0xff000080, 0xff800080,
-                              0xff008080, 0xffc0c0c0, 0xff808080, 0xffff0000, 0xff00ff00, 0xffffff00,
+    const QList<QRgb> palette{0xff000000, 0xff800000, 0xff008000, 0xff808000,
+                              0xff000080, 0xff800080, 0xff008080, 0xffc0c0c0,
+                              0xff808080, 0xffff0000, 0xff00ff00, 0xffffff00,
                               0xff0000ff, 0xffff00ff, 0xff00ffff, 0xffffffff};
     image.setColorTable(palette);
     image.fill(7);

@@ -32,6 +32,7 @@ void TfmMain::LoadSettlements() {
     ExchangeCursor = 1;
     ExchangeCount = countExchangeRows();
     CodAts->setText(phoneInd.asString(QStringLiteral("atskod")).left(5));
+    CodAts->adjustSize(); // a label fits its size to its caption
     buildExchangeRow(false);
 }
 
@@ -56,6 +57,7 @@ void TfmMain::cbSettlementSelect() {
         NextLabelLeft = 39;
     }
     CodAts->setText(exchange::prefix(firstCode, family));
+    CodAts->adjustSize();
     buildExchangeRow(true);
 }
 

@@ -25,9 +25,13 @@ bool askOkCancel(const QString& text) {
     return showBox(QMessageBox::NoIcon, text, true) == QMessageBox::Ok;
 }
 
-void inform(const QString& text) { showBox(QMessageBox::NoIcon, text, false); }
+void inform(const QString& text) {
+    showBox(QMessageBox::NoIcon, text, false);
+}
 
-void reportError(const QString& text) { showBox(QMessageBox::Critical, errorReportText(text), false); }
+void reportError(const QString& text) {
+    showBox(QMessageBox::Critical, errorReportText(text), false);
+}
 
 QString errorReportText(const QString& text) {
     if (!text.isEmpty() && text.back() > u'.')

@@ -73,7 +73,9 @@ QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, const QSt
 
 } // namespace
 
-DatePicker::DatePicker(QWidget* parent) : QDateEdit(parent) { lineEdit()->installEventFilter(this); }
+DatePicker::DatePicker(QWidget* parent) : QDateEdit(parent) {
+    lineEdit()->installEventFilter(this);
+}
 
 bool DatePicker::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lineEdit() && event->type() == QEvent::MouseButtonPress)
@@ -147,11 +149,23 @@ void TfmMain::createControls() {
     cbTypeCall->setEditText(QStringLiteral("Анализ"));
     Label2 = boldLabel(this, "Label2", "Минимальная сумма долга", {3, 191, 163, 13});
     ceSumma = place<AmountEdit>(this, "ceSumma", {174, 183, 65, 21});
-    bbExecute = place<QPushButton>(this, "bbExecute", {6, 206, 233, 22}, QStringLiteral("Формировать"));
+    bbExecute =
+        place<QPushButton>(this, "bbExecute", {6, 206, 233, 22}, QStringLiteral("Формировать"));
 
-    const QList<QWidget*> tabOrder{bbExecute, ceSumma, cbTypeUser, cbSettlement, cbTypeCall,
-                                   ToTime, After, Between, DateTimePickerTo, DateTimePickerAfter,
-                                   DateTimePickerBetween1, DateTimePickerBetween2, Button1, PrBar};
+    const QList<QWidget*> tabOrder{bbExecute,
+                                   ceSumma,
+                                   cbTypeUser,
+                                   cbSettlement,
+                                   cbTypeCall,
+                                   ToTime,
+                                   After,
+                                   Between,
+                                   DateTimePickerTo,
+                                   DateTimePickerAfter,
+                                   DateTimePickerBetween1,
+                                   DateTimePickerBetween2,
+                                   Button1,
+                                   PrBar};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
@@ -192,8 +206,8 @@ void TfmMain::showMainWindow() {
 }
 
 void TfmMain::FormShow() {
-    const bool goOn = msgbox::askOkCancel(
-        QStringLiteral("Выбор типа файла \"Анализ\" ведёт к обновлению данных таблиц. Продолжить?"));
+    const bool goOn = msgbox::askOkCancel(QStringLiteral(
+        "Выбор типа файла \"Анализ\" ведёт к обновлению данных таблиц. Продолжить?"));
     if (!goOn) {
         close();
         return;
@@ -242,7 +256,15 @@ void TfmMain::Button1Click() {
             ExchangeBoxes[i]->setChecked(!ExchangeBoxes[i]->isChecked());
 }
 
-void TfmMain::DateTimePickerToClick() { ToTime->setChecked(true); }
-void TfmMain::DateTimePickerAfterClick() { After->setChecked(true); }
-void TfmMain::DateTimePickerBetween1Click() { Between->setChecked(true); }
-void TfmMain::DateTimePickerBetween2Click() { Between->setChecked(true); }
+void TfmMain::DateTimePickerToClick() {
+    ToTime->setChecked(true);
+}
+void TfmMain::DateTimePickerAfterClick() {
+    After->setChecked(true);
+}
+void TfmMain::DateTimePickerBetween1Click() {
+    Between->setChecked(true);
+}
+void TfmMain::DateTimePickerBetween2Click() {
+    Between->setChecked(true);
+}

@@ -73,7 +73,7 @@ public:
     void showMainWindow();
 
     // Controls.
-    QLabel* Label1;  // "Ждем-с"
+    QLabel* Label1; // "Ждем-с"
     QLabel* Label2;
     QLabel* Label3;
     QLabel* Label4;

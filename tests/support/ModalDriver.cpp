@@ -13,7 +13,9 @@ ModalDriver::ModalDriver() {
 
 ModalDriver::~ModalDriver() = default;
 
-void ModalDriver::then(Action action) { actions_.push_back(std::move(action)); }
+void ModalDriver::then(Action action) {
+    actions_.push_back(std::move(action));
+}
 
 namespace {
 void recordBox(ModalDriver& d, QWidget* w) {

@@ -11,8 +11,8 @@
 // report's logic. The real office is tested in the workbook tests.
 class RecordingSpreadsheet : public Spreadsheet {
 public:
-    QStringList calls;                     // one entry per operation, in order
-    QMap<QPair<int, int>, QVariant> cells; // (row, column) -> text or number
+    QStringList calls;                               // one entry per operation, in order
+    QMap<QPair<int, int>, QVariant> cells;           // (row, column) -> text or number
     std::function<void(const QString& call)> onCall; // may throw to simulate a failure
     bool isConnected = false;
 

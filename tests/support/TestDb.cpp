@@ -38,7 +38,9 @@ QSqlQuery run(const QString& database, const QString& sql) {
 
 } // namespace
 
-void exec(const QString& database, const QString& sql) { run(database, sql); }
+void exec(const QString& database, const QString& sql) {
+    run(database, sql);
+}
 
 QStringList column(const QString& database, const QString& sql) {
     QSqlQuery q = run(database, sql);
@@ -68,13 +70,15 @@ void createOperator(const QString& login, const QString& password, const QVarian
 }
 
 void dropOperator(const QString& login) {
-    exec("kvarn", QStringLiteral("delete from t_operators where login_name = '%1'").arg(login.toUpper()));
+    exec("kvarn",
+         QStringLiteral("delete from t_operators where login_name = '%1'").arg(login.toUpper()));
     exec("kvarn", QStringLiteral("drop role if exists %1").arg(login.toLower()));
 }
 
 bool linkExists(const QString& linkName) {
-    return scalar("report", QStringLiteral("select count(*) from pg_foreign_server where srvname = '%1'")
-                                .arg(linkName.toLower()))
+    return scalar("report",
+                  QStringLiteral("select count(*) from pg_foreign_server where srvname = '%1'")
+                      .arg(linkName.toLower()))
                .toInt() > 0;
 }
 

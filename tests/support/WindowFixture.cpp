@@ -13,11 +13,14 @@ namespace fixture {
 
 void addSettlement(const Settlement& s) {
     for (const QString& code : s.codes)
-        testdb::exec("report", QStringLiteral("insert into atstown values ('%1', %2, %3, 'тест', '%4')")
-                                   .arg(QString(s.name).replace("'", "''"), s.townId, s.territory, code));
+        testdb::exec("report",
+                     QStringLiteral("insert into atstown values ('%1', %2, %3, 'тест', '%4')")
+                         .arg(QString(s.name).replace("'", "''"), s.townId, s.territory, code));
 }
 
-void removeTestSettlements() { testdb::exec("report", "delete from atstown where name like 'Тест%'"); }
+void removeTestSettlements() {
+    testdb::exec("report", "delete from atstown where name like 'Тест%'");
+}
 
 std::unique_ptr<TdmCommon> signedInDataModule(const QString& login) {
     testdb::dropLinkIfAny(login);
