@@ -146,9 +146,7 @@ struct Session {
     std::unique_ptr<TfmMain> window;
 
     Session() {
-        for (const char* d : {"Tulmin/Station", "Tulmin/LogParam", "Tulmin/DudoVezir"})
-            QDir(work.path()).mkpath(d);
-        QFile::copy(TULMINA_TEMPLATE, work.path() + "/Tulmin/DudoVezir/DudoVezir.xls");
+        fixture::prepareWorkFolder(work.path());
         QDir::setCurrent(work.path());
         dm = fixture::signedInDataModule(Login);
         window = fixture::shownWindow(*dm, Bench.name, driver);

@@ -27,11 +27,13 @@ void applyAlias(QSqlDatabase& db, const QString& driver, const QString& alias) {
     db.setDatabaseName(m.captured(3));
 }
 
-QString positionalMarkers(const QString& text, QStringList* order) {
+// The text with every token of one kind replaced by a positional marker; the
+// replaced tokens are listed in order.
+QString asMarkers(const QString& text, sqllex::Kind kind, QStringList* replaced) {
     QString out;
     for (const sqllex::Token& t : sqllex::tokenize(text)) {
-        if (t.kind == sqllex::Kind::Parameter) {
-            *order << t.text.mid(1);
+        if (t.kind == kind) {
+            *replaced << t.text;
             out += u'?';
         } else {
             out += t.text;
@@ -123,7 +125,9 @@ DriverStatement SqlConnection::prepareStatement(const QString& text) {
         statement.secret = t.secret;
         statement.droppedLink = t.droppedLink;
     }
-    statement.sql = positionalMarkers(sql, &statement.markerOrder);
+    statement.sql = asMarkers(sql, sqllex::Kind::Parameter, &statement.markerOrder);
+    for (QString& marker : statement.markerOrder)
+        marker.remove(0, 1); // ":name" -> "name"
     return statement;
 }
 
@@ -207,27 +211,11 @@ int SqlConnection::executeDirect(const QString& sql) {
     return std::max(0, q.numRowsAffected());
 }
 
-namespace {
-// The statement with its number literals replaced by positional markers.
-QString numbersAsMarkers(const QString& sql, QStringList* literals) {
-    QString shape;
-    for (const sqllex::Token& t : sqllex::tokenize(sql)) {
-        if (t.kind == sqllex::Kind::Number) {
-            *literals << t.text;
-            shape += u'?';
-        } else {
-            shape += t.text;
-        }
-    }
-    return shape;
-}
-} // namespace
-
 void SqlConnection::executePrepared(const DriverStatement& statement,
                                     const QList<QVariant>& values) {
     if (usesDialect() && statement.markerOrder.isEmpty()) {
         QStringList literals;
-        const QString shape = numbersAsMarkers(statement.sql, &literals);
+        const QString shape = asMarkers(statement.sql, sqllex::Kind::Number, &literals);
         auto& shared = sharedStatements_[shape];
         if (!shared) {
             if (sharedStatements_.size() > 64)

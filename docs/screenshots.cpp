@@ -19,12 +19,6 @@ namespace {
 void save(const QPixmap& picture, const QString& name) {
     picture.save(QStringLiteral(DOCS_DIR "/") + name);
 }
-TfmMain* mainWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* m = qobject_cast<TfmMain*>(w); m && m->isVisible())
-            return m;
-    return nullptr;
-}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -42,7 +36,7 @@ int main(int argc, char** argv) {
     QTimer poll;
     bool started = false;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        TfmMain* w = mainWindow();
+        TfmMain* w = fixture::visibleMainWindow();
         if (started || !w || driver.pending() > 0)
             return;
         started = true;

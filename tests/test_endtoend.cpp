@@ -31,12 +31,6 @@ QByteArray readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-TfmMain* mainWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* m = qobject_cast<TfmMain*>(w); m && m->isVisible())
-            return m;
-    return nullptr;
-}
 } // namespace
 
 class TestEndToEnd : public QObject {
@@ -47,9 +41,7 @@ class TestEndToEnd : public QObject {
 
 private slots:
     void initTestCase() {
-        for (const char* d : {"Tulmin/Station", "Tulmin/LogParam", "Tulmin/DudoVezir"})
-            QDir(work.path()).mkpath(d);
-        QVERIFY(QFile::copy(TULMINA_TEMPLATE, work.path() + "/Tulmin/DudoVezir/DudoVezir.xls"));
+        fixture::prepareWorkFolder(work.path());
         QDir::setCurrent(work.path());
         testdb::createOperator(Login, Password, "Сквозная Ольга", 31);
         testdb::dropLinkIfAny(Login);
@@ -104,7 +96,7 @@ private slots:
         bool started = false;
         poll.start(50);
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            TfmMain* w = mainWindow();
+            TfmMain* w = fixture::visibleMainWindow();
             if (started || !w || driver.pending() > 0)
                 return;
             started = true;

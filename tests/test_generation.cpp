@@ -100,8 +100,7 @@ private slots:
     }
     void init() {
         work = std::make_unique<QTemporaryDir>();
-        for (const char* d : {"Tulmin/Station", "Tulmin/LogParam", "Tulmin/DudoVezir"})
-            QDir(work->path()).mkpath(d);
+        fixture::prepareWorkFolder(work->path());
         dm = fixture::signedInDataModule(Login);
         driver = std::make_unique<ModalDriver>();
         w = fixture::shownWindow(*dm, Town.name, *driver);

@@ -97,9 +97,7 @@ private slots:
         options.profileDir = profile.path();
         options.headless = true;
         office = std::make_unique<LibreOfficeSpreadsheet>(options);
-        for (const char* d : {"Tulmin/Station", "Tulmin/LogParam", "Tulmin/DudoVezir"})
-            QDir(work.path()).mkpath(d);
-        QVERIFY(QFile::copy(TULMINA_TEMPLATE, work.path() + "/Tulmin/DudoVezir/DudoVezir.xls"));
+        fixture::prepareWorkFolder(work.path());
         fixture::removeTestSettlements();
         fixture::addSettlement(Town);
         fixture::addSettlement(Empty);

@@ -6,7 +6,10 @@
 #include "tests/support/TestDb.h"
 #include "ui/frmMain.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QtTest>
 
 namespace fixture {
@@ -58,6 +61,22 @@ void pickSettlement(TfmMain& window, const QString& name) {
 void pickListKind(TfmMain& window, int index) {
     window.cbTypeCall->setCurrentIndex(index);
     emit window.cbTypeCall->activated(index);
+}
+
+TfmMain* visibleMainWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* m = qobject_cast<TfmMain*>(w); m && m->isVisible())
+            return m;
+    return nullptr;
+}
+
+void prepareWorkFolder(const QString& dir) {
+    for (const char* d : {"Tulmin/Station", "Tulmin/LogParam", "Tulmin/DudoVezir"})
+        QDir(dir).mkpath(d);
+    const QString target = dir + QStringLiteral("/Tulmin/DudoVezir/DudoVezir.xls");
+    QFile::remove(target);
+    if (!QFile::copy(QStringLiteral(TULMINA_TEMPLATE), target))
+        throw std::runtime_error("the report template could not be copied");
 }
 
 } // namespace fixture

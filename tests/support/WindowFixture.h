@@ -34,4 +34,11 @@ void pickSettlement(TfmMain& window, const QString& name);
 // The user picks a list kind.
 void pickListKind(TfmMain& window, int index);
 
+// The main window of the program when it is shown, else null.
+TfmMain* visibleMainWindow();
+
+// A working folder as a run expects it: the three folders under Tulmin and
+// the report template in its place.
+void prepareWorkFolder(const QString& dir);
+
 } // namespace fixture
