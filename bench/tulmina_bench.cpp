@@ -131,6 +131,9 @@ public:
     void disconnect() override {
         t([&] { office_.disconnect(); }, "disconnect");
     }
+    void checkConnection() override {
+        t([&] { office_.checkConnection(); }, "check");
+    }
     void flush() override {
         t([&] { office_.flush(); }, "flush");
     }

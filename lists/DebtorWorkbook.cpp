@@ -66,6 +66,9 @@ void TfmMain::BuildDebtorWorkbook() {
         excel.setCellText(row, cell(PhoneColumn), debtors.asString(QStringLiteral("phone")));
         excel.setCellText(row, cell(NameColumn), address.asString(QStringLiteral("name")));
         Report.CurrentDebt = debtors.asFloat(QStringLiteral("cur_deb"));
+        // Cells travel in blocks, but an office that can no longer take them
+        // stops the report before the same insert as if each cell went alone.
+        excel.checkConnection();
         InsertPaymentSnapshot(Report.CurrentUserId);
         excel.setCellNumber(row, cell(DebtColumn), Report.CurrentDebt);
         Report.DebtTotal += Report.CurrentDebt;

@@ -6,9 +6,9 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QUrl>
+#include <csignal>
 #include <map>
 #include <set>
-#include <csignal>
 #include <stdexcept>
 
 #include <com/sun/star/awt/FontWeight.hpp>
@@ -273,6 +273,14 @@ void LibreOfficeSpreadsheet::setCellNumber(int row, int column, double value) {
     uno_->pendingRows.insert(row);
     if (uno_->pendingRows.size() > MaxPendingRows)
         flush();
+}
+
+void LibreOfficeSpreadsheet::checkConnection() {
+    call("cell", [&] {
+        if (!uno_->document.is())
+            throw std::runtime_error("No workbook is open in LibreOffice");
+        Reference<css::frame::XModel>(uno_->document, UNO_QUERY_THROW)->getURL();
+    });
 }
 
 // Sends the held-back cells: rows whose cells cover the same columns without a

@@ -33,6 +33,7 @@ public:
     void makeVisible() override;
     void disconnect() override;
     void flush() override;
+    void checkConnection() override;
 
     // Writes a block of rows at once from column A (texts and numbers), the
     // fastest way into a sheet; the benchmark's floor.

@@ -30,4 +30,7 @@ public:
     // Writes cell values that the implementation has held back to send them
     // together; every other operation does so first.
     virtual void flush() {}
+    // Fails, as a cell write would, when the application can no longer take
+    // writes. Held-back cells stay held back.
+    virtual void checkConnection() {}
 };

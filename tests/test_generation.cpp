@@ -355,6 +355,24 @@ private slots:
         QVERIFY(!sheet->calls.contains("disconnect"));
     }
 
+    void officeGoneBeforeAnInsertStopsTheReportThere() {
+        driver->press("OK");
+        fixture::pickListKind(*w, General);
+        tick({false, false, false});
+        int checks = 0;
+        sheet->onCall = [&](const QString& call) {
+            if (call == "check" && ++checks == 2)
+                throw std::runtime_error("office gone");
+        };
+        driver->press("OK");
+        QTimer::singleShot(0, w->bbExecute, &QPushButton::click);
+        QTRY_COMPARE(driver->boxTexts.size(), 3);
+        QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp_r where user_id "
+                                          "between 991001 and 991007")
+                     .toInt(),
+                 1);
+    }
+
     void snapshotTableFollowsTheTerritory_data() {
         QTest::addColumn<QString>("territory");
         QTest::addColumn<QString>("town");

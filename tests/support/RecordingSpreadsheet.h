@@ -38,6 +38,7 @@ public:
     void saveWorkbook() override { record("save"); }
     void makeVisible() override { record("visible"); }
     void disconnect() override { record("disconnect"), isConnected = false; }
+    void checkConnection() override { record("check"); }
 
 private:
     void record(const QString& call) {
