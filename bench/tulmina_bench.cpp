@@ -100,7 +100,6 @@ public:
     void connect() override {
         t([&] { office_.connect(); }, "connect");
     }
-    bool connected() const override { return office_.connected(); }
     void openWorkbook(const QString& p) override {
         t([&] { office_.openWorkbook(p); }, "open");
     }

@@ -123,11 +123,7 @@ struct LibreOfficeSpreadsheet::Uno {
     Reference<css::frame::XDesktop2> desktop;
     Reference<css::sheet::XSpreadsheetDocument> document;
     Reference<css::sheet::XSpreadsheet> sheet;
-    qint64 launchedPid = 0;
 
-    Reference<css::table::XCell> cell(int row, int column) const {
-        return sheet->getCellByPosition(column - 1, row - 1);
-    }
     Reference<css::beans::XPropertySet> rowRange(int row, int first, int last) const {
         return Reference<css::beans::XPropertySet>(
             sheet->getCellRangeByPosition(first - 1, row - 1, last - 1, row - 1), UNO_QUERY_THROW);
@@ -149,10 +145,6 @@ LibreOfficeSpreadsheet::~LibreOfficeSpreadsheet() {
         disconnect();
     } catch (...) {
     }
-}
-
-bool LibreOfficeSpreadsheet::connected() const {
-    return uno_->desktop.is();
 }
 
 void LibreOfficeSpreadsheet::connect() {
@@ -198,7 +190,7 @@ void LibreOfficeSpreadsheet::connect() {
         office.setStandardInputFile(QProcess::nullDevice());
         office.setStandardOutputFile(QProcess::nullDevice());
         office.setStandardErrorFile(QProcess::nullDevice());
-        if (!office.startDetached(&uno_->launchedPid))
+        if (!office.startDetached())
             throw std::runtime_error("LibreOffice could not be started");
         // A new profile takes the office a few seconds to make.
         for (int i = 0; i < 600 && !attached; ++i) {
@@ -375,11 +367,7 @@ void LibreOfficeSpreadsheet::makeVisible() {
 void LibreOfficeSpreadsheet::disconnect() {
     // Dropping the references ends the bridge; the office keeps running with
     // its documents open.
-    const auto drop = qScopeGuard([this] {
-        const qint64 pid = uno_->launchedPid;
-        *uno_ = Uno{};
-        uno_->launchedPid = pid;
-    });
+    const auto drop = qScopeGuard([this] { *uno_ = Uno{}; });
     flush();
 }
 
@@ -435,10 +423,6 @@ void LibreOfficeSpreadsheet::terminateOffice() {
     } catch (...) {
     }
     *uno_ = Uno{};
-}
-
-qint64 LibreOfficeSpreadsheet::officePid() const {
-    return uno_->launchedPid;
 }
 
 void LibreOfficeSpreadsheet::writeBlock(int firstRow, const QList<QVariantList>& rows) {

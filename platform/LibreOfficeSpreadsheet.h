@@ -21,7 +21,6 @@ public:
     ~LibreOfficeSpreadsheet() override;
 
     void connect() override;
-    bool connected() const override;
     void openWorkbook(const QString& path) override;
     void saveWorkbookAs(const QString& path) override;
     void setCellText(int row, int column, const QString& text) override;
@@ -55,8 +54,6 @@ public:
     SheetReport readBack(const QString& path, int rows, int columns);
     // Ends the office process (tests).
     void terminateOffice();
-    // The office process this object started, or 0.
-    qint64 officePid() const;
 
 private:
     struct Uno;

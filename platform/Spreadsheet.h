@@ -11,7 +11,6 @@ public:
     // Attaches to a running instance of the application, else launches one.
     // A connection that is still alive is kept.
     virtual void connect() = 0;
-    virtual bool connected() const = 0;
     // Opens a workbook read-write, hidden; it becomes the current workbook.
     virtual void openWorkbook(const QString& path) = 0;
     // Saves the current workbook under a new name; the open workbook is then that file.

@@ -14,10 +14,8 @@ public:
     QStringList calls;                               // one entry per operation, in order
     QMap<QPair<int, int>, QVariant> cells;           // (row, column) -> text or number
     std::function<void(const QString& call)> onCall; // may throw to simulate a failure
-    bool isConnected = false;
 
-    void connect() override { record("connect"), isConnected = true; }
-    bool connected() const override { return isConnected; }
+    void connect() override { record("connect"); }
     void openWorkbook(const QString& path) override { record("open " + path); }
     void saveWorkbookAs(const QString& path) override { record("saveAs " + path); }
     void setCellText(int row, int column, const QString& text) override {
@@ -37,7 +35,7 @@ public:
     void hideColumn(int column) override { record(QStringLiteral("hide %1").arg(column)); }
     void saveWorkbook() override { record("save"); }
     void makeVisible() override { record("visible"); }
-    void disconnect() override { record("disconnect"), isConnected = false; }
+    void disconnect() override { record("disconnect"); }
     void checkConnection() override { record("check"); }
 
 private:
