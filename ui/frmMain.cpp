@@ -120,8 +120,8 @@ void TfmMain::createControls() {
     DateTimePickerTo = datePicker(this, "DateTimePickerTo", {55, 89, 77, 21});
     PrBar = place<QProgressBar>(this, "PrBar", {134, 93, 143, 14});
     PrBar->setTextVisible(false);
-    PrBar->setRange(0, 0);
-    PrBar->setMaximum(0);
+    PrBar->setRange(0, 100);
+    PrBar->setValue(0);
     PrBar->hide();
     Label1 = place<QLabel>(this, "Label1", {136, 100, 113, 36}, QStringLiteral("Ждем-с"));
     QFont arial;
