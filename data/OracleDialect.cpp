@@ -66,12 +66,13 @@ Translation createLink(const std::vector<Token>& code, size_t i) {
     const QString n = linkName(*link);
     const QString remoteUser =
         user->kind == Kind::Word ? user->text.toLower() : sqllex::unquote(*user);
-    t.sql = QStringLiteral("create server %1 foreign data wrapper postgres_fdw options (%2);\n"
-                           "create user mapping for current_user server %1 "
-                           "options (user %3, password %4);\n"
-                           "create schema %1")
-                .arg(n, serverOptions(sqllex::unquote(code[i])), sqllex::quoteLiteral(remoteUser),
-                     sqllex::quoteLiteral(t.secret));
+    t.allOrNone = {QStringLiteral("create server %1 foreign data wrapper postgres_fdw options (%2)")
+                       .arg(n, serverOptions(sqllex::unquote(code[i]))),
+                   QStringLiteral("create user mapping for current_user server %1 "
+                                  "options (user %2, password %3)")
+                       .arg(n, sqllex::quoteLiteral(remoteUser), sqllex::quoteLiteral(t.secret)),
+                   QStringLiteral("create schema %1").arg(n)};
+    t.sql = t.allOrNone.join(QStringLiteral(";\n"));
     return t;
 }
 
@@ -80,8 +81,9 @@ Translation dropLink(const std::vector<Token>& code, size_t i) {
         throw DbError("ORA-02024: database link not found");
     Translation t;
     t.droppedLink = linkName(code[i]);
-    t.sql = QStringLiteral("drop server %1 cascade;\ndrop schema if exists %1 cascade")
-                .arg(t.droppedLink);
+    t.allOrNone = {QStringLiteral("drop server %1 cascade").arg(t.droppedLink),
+                   QStringLiteral("drop schema if exists %1 cascade").arg(t.droppedLink)};
+    t.sql = t.allOrNone.join(QStringLiteral(";\n"));
     return t;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 // Rewrites the few Oracle constructs that the PostgreSQL stand-in cannot take
@@ -14,7 +15,8 @@ struct LinkTable {
 };
 
 struct Translation {
-    QString sql; // one statement; several, separated by ";\n", for a database link statement
+    QString sql;           // the statement; for a database link, its parts one per line
+    QStringList allOrNone; // a database link statement's parts, to run in one transaction
     std::vector<LinkTable> linkTables; // tables read through links, to import on first use
     QString droppedLink;               // set when the statement drops a database link
     QString secret;                    // a password the statement carries; kept out of messages

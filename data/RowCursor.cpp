@@ -20,17 +20,7 @@ DriverCursor::DriverCursor(SqlConnection& connection, const DriverStatement& sta
     : query_(connection.database()) {
     query_.setForwardOnly(true);
     query_.setNumericalPrecisionPolicy(QSql::HighPrecision);
-    bool ok = false;
-    if (statement.markerOrder.isEmpty()) {
-        ok = query_.exec(statement.sql);
-    } else {
-        ok = query_.prepare(statement.sql);
-        for (const QVariant& v : values)
-            query_.addBindValue(v);
-        ok = ok && query_.exec();
-    }
-    if (!ok)
-        throw DbError(serverMessage(query_.lastError(), statement.secret));
+    execute(query_, statement, values, false);
     hasRow_ = query_.isSelect() && query_.next();
     if (query_.lastError().isValid())
         throw DbError(serverMessage(query_.lastError()));
@@ -71,8 +61,7 @@ ServerCursor::ServerCursor(SqlConnection& connection, const DriverStatement& sta
         name_.clear();
         throw DbError(serverMessage(batch_.lastError(), statement.secret));
     }
-    fetch(QStringLiteral("fetch forward %1 from %2").arg(rowsetSize_).arg(name_));
-    hasRow_ = batch_.next();
+    fetchRowset();
 }
 
 ServerCursor::~ServerCursor() {
@@ -80,18 +69,17 @@ ServerCursor::~ServerCursor() {
         connection_.closeCursorsLater({name_});
 }
 
-void ServerCursor::fetch(const QString& sql) {
-    if (!batch_.exec(sql))
+void ServerCursor::fetchRowset() {
+    if (!batch_.exec(QStringLiteral("fetch forward %1 from %2").arg(rowsetSize_).arg(name_)))
         throw DbError(serverMessage(batch_.lastError()));
     batchRows_ = batch_.size();
+    hasRow_ = batch_.next();
 }
 
 void ServerCursor::next() {
     if (!hasRow_)
         return;
     hasRow_ = batch_.next();
-    if (!hasRow_ && batchRows_ == rowsetSize_) {
-        fetch(QStringLiteral("fetch forward %1 from %2").arg(rowsetSize_).arg(name_));
-        hasRow_ = batch_.next();
-    }
+    if (!hasRow_ && batchRows_ == rowsetSize_)
+        fetchRowset();
 }

@@ -48,7 +48,7 @@ public:
     QVariant value(int column) const override { return batch_.value(column); }
 
 private:
-    void fetch(const QString& sql);
+    void fetchRowset(); // the next rowset; the cursor stands on its first row
 
     SqlConnection& connection_;
     QString name_;

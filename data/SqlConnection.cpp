@@ -44,6 +44,21 @@ QString asMarkers(const QString& text, sqllex::Kind kind, QStringList* replaced)
 
 } // namespace
 
+void execute(QSqlQuery& q, const DriverStatement& statement, const QList<QVariant>& values,
+             bool prepared) {
+    bool ok = false;
+    if (statement.markerOrder.isEmpty() && !prepared) {
+        ok = q.exec(statement.sql);
+    } else {
+        ok = q.prepare(statement.sql);
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        ok = ok && q.exec();
+    }
+    if (!ok)
+        throw DbError(serverMessage(q.lastError(), statement.secret));
+}
+
 QString serverMessage(const QSqlError& error, const QString& secret) {
     QString text = error.databaseText().trimmed();
     if (text.isEmpty())
@@ -124,6 +139,7 @@ DriverStatement SqlConnection::prepareStatement(const QString& text) {
         sql = t.sql;
         statement.secret = t.secret;
         statement.droppedLink = t.droppedLink;
+        statement.allOrNone = t.allOrNone;
     }
     statement.sql = asMarkers(sql, sqllex::Kind::Parameter, &statement.markerOrder);
     for (QString& marker : statement.markerOrder)
@@ -184,7 +200,7 @@ void SqlConnection::runStatements(const DriverStatement& statement) {
     };
     if (!q.exec(QStringLiteral("begin")))
         fail(q.lastError());
-    for (const QString& part : statement.sql.split(QStringLiteral(";\n")))
+    for (const QString& part : statement.allOrNone)
         if (!q.exec(part))
             fail(q.lastError());
     if (!q.exec(QStringLiteral("commit")))
@@ -193,20 +209,13 @@ void SqlConnection::runStatements(const DriverStatement& statement) {
 
 int SqlConnection::executeDirect(const QString& sql) {
     const DriverStatement statement = prepareStatement(sql);
-    if (usesDialect() && statement.sql.contains(QStringLiteral(";\n"))) {
+    if (!statement.allOrNone.isEmpty()) {
         runStatements(statement);
         afterSuccess(statement);
         return 0;
     }
     QSqlQuery q(database());
-    bool ok = false;
-    if (statement.markerOrder.isEmpty()) {
-        ok = q.exec(statement.sql);
-    } else {
-        ok = q.prepare(statement.sql) && q.exec();
-    }
-    if (!ok)
-        throw DbError(serverMessage(q.lastError(), statement.secret));
+    execute(q, statement, {}, false);
     afterSuccess(statement);
     return std::max(0, q.numRowsAffected());
 }
@@ -216,29 +225,24 @@ void SqlConnection::executePrepared(const DriverStatement& statement,
     if (usesDialect() && statement.markerOrder.isEmpty()) {
         QStringList literals;
         const QString shape = asMarkers(statement.sql, sqllex::Kind::Number, &literals);
-        auto& shared = sharedStatements_[shape];
-        if (!shared) {
-            if (sharedStatements_.size() > 64)
+        auto shared = sharedStatements_.find(shape);
+        if (shared == sharedStatements_.end()) {
+            if (sharedStatements_.size() >= 64)
                 sharedStatements_.clear();
             auto q = std::make_unique<QSqlQuery>(database());
-            if (q->prepare(shape))
-                shared = std::move(q);
+            if (q->prepare(shape)) // else not shareable: prepared as written below
+                shared = sharedStatements_.emplace(shape, std::move(q)).first;
         }
-        if (shared) {
+        if (shared != sharedStatements_.end()) {
             for (const QString& literal : literals)
-                shared->addBindValue(literal);
-            if (!shared->exec())
-                throw DbError(serverMessage(shared->lastError(), statement.secret));
+                shared->second->addBindValue(literal);
+            if (!shared->second->exec())
+                throw DbError(serverMessage(shared->second->lastError(), statement.secret));
             afterSuccess(statement);
             return;
         }
-        sharedStatements_.erase(shape); // not shareable: prepared as written below
     }
     QSqlQuery q(database());
-    bool ok = q.prepare(statement.sql);
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!ok || !q.exec())
-        throw DbError(serverMessage(q.lastError(), statement.secret));
+    execute(q, statement, values, true);
     afterSuccess(statement);
 }

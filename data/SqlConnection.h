@@ -3,6 +3,7 @@
 
 #include <QSet>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <map>
@@ -16,7 +17,13 @@ struct DriverStatement {
     QStringList markerOrder; // parameter name of each positional marker
     QString secret;
     QString droppedLink;
+    QStringList allOrNone; // statements of a database link, run in one transaction
 };
+
+// Runs a statement on a query object: directly, or prepared with the values
+// bound to its markers in order. Errors carry the server's message.
+void execute(QSqlQuery& q, const DriverStatement& statement, const QList<QVariant>& values,
+             bool prepared);
 
 // The one connection to the reporting database. The stored driver setting picks
 // the QtSql driver: Oracle's own driver takes statements unchanged, the
@@ -65,7 +72,7 @@ private:
     QString sqlDriver_;
     QStringList params_;
     QSet<QString> importedLinkTables_;
-    std::map<QString, std::unique_ptr<class QSqlQuery>> sharedStatements_;
+    std::map<QString, std::unique_ptr<QSqlQuery>> sharedStatements_;
     int cursors_ = 0;
     QStringList cursorsToClose_;
 };

@@ -272,6 +272,36 @@ private slots:
         testdb::exec("report", "delete from pays_debs_tmp_r where user_id in (11, 12, 13)");
     }
 
+    void manyStatementShapesOutgrowTheSharedStatements() {
+        testdb::exec("report", "delete from pays_debs_tmp_r where user_id = 21");
+        SqlQuery& q = *dm->sqPayDeb;
+        for (int day = 1; day <= 70; ++day) { // each date text makes a statement of its own shape
+            q.clear();
+            q.addLine(QString("insert into PAYS_DEBS_TMP_R values (21, to_date('%1.01.2001'))")
+                          .arg(day % 28 + 1));
+            q.execSQL();
+        }
+        QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp_r where user_id = 21")
+                     .toInt(),
+                 70);
+        testdb::exec("report", "delete from pays_debs_tmp_r where user_id = 21");
+    }
+
+    void aPasswordWithASemicolonAndLineBreakReachesTheLinkWhole() {
+        auto& c = dm->SQLConnectionKvarn;
+        testdb::createOperator("sqlnl", "a;\nb", "Перенос", 78);
+        testdb::dropLinkIfAny("sqlnl");
+        c.executeDirect("create database link sqlnl connect to sqlnl identified by \"a;\nb\" "
+                        "using '127.0.0.1:55432/kvarn'");
+        SqlQuery lookup(c, "lookup",
+                        {"select t.name from t_operators@sqlnl t where t.login_name = 'SQLNL'"});
+        lookup.open();
+        QCOMPARE(lookup.asString("name"), QString("Перенос"));
+        lookup.close();
+        c.executeDirect("drop database link sqlnl");
+        testdb::dropOperator("sqlnl");
+    }
+
     void addressQueryReadsThroughTheFixedLink() {
         SqlQuery& q = *dm->sqListPhone;
         q.open(); // as stored: every subscriber
