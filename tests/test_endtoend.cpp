@@ -47,24 +47,15 @@ private slots:
         testdb::dropLinkIfAny(Login);
         fixture::removeTestSettlements();
         fixture::addSettlement(Town);
-        const QString t = Town.townId + ", " + Town.territory;
-        testdb::exec("report",
-                     "delete from lst_deb_always where user_id between 993001 and 993009");
-        testdb::exec("report", "insert into lst_deb_always values "
-                               "('4217810001', -500, 993001, " +
-                                   t +
-                                   ", 'N', '01.01.2001'),"
-                                   "('4217820002', -70.5, 993002, " +
-                                   t +
-                                   ", 'N', '01.01.2001'),"
-                                   "('4217830003', -90, 993003, " +
-                                   t + ", 'N', '01.01.2001')");
+        fixture::removeDebtors(Town);
+        fixture::addDebtors(Town, {{"4217810001", -500, 993001},
+                                   {"4217820002", -70.5, 993002},
+                                   {"4217830003", -90, 993003}});
         testdb::exec("report", "delete from pays_debs_tmp where user_id between 993001 and 993009");
     }
     void cleanupTestCase() {
         QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + pipe});
-        testdb::exec("report",
-                     "delete from lst_deb_always where user_id between 993001 and 993009");
+        fixture::removeDebtors(Town);
         testdb::exec("report", "delete from pays_debs_tmp where user_id between 993001 and 993009");
         fixture::removeTestSettlements();
         testdb::dropLinkIfAny(Login);

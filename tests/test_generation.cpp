@@ -67,32 +67,17 @@ private slots:
     void initTestCase() {
         fixture::removeTestSettlements();
         fixture::addSettlement(Town);
-        const QString t = Town.townId + ", " + Town.territory;
-        testdb::exec("report", "delete from lst_deb_always where town_id = " + Town.townId);
-        testdb::exec("report", "insert into lst_deb_always values "
-                               "('4217610001', -100, 991001, " +
-                                   t +
-                                   ", 'N', '15.05.2000'),"
-                                   "('4217610001', -150, 991002, " +
-                                   t +
-                                   ", 'N', '15.05.2000'),"
-                                   "('4217620002', -200, 991003, " +
-                                   t +
-                                   ", 'N', '01.01.2010'),"
-                                   "('42176200', -300, 991004, " +
-                                   t +
-                                   ", 'N', '01.01.2010'),"
-                                   "('4217630003', -50, 991005, " +
-                                   t +
-                                   ", 'N', '01.01.2015'),"
-                                   "('4217630004', -400, 991006, " +
-                                   t +
-                                   ", 'Y', '01.01.2015'),"
-                                   "('4217610005', 20, 991007, " +
-                                   t + ", 'N', '01.01.2015')");
+        fixture::removeDebtors(Town);
+        fixture::addDebtors(Town, {{"4217610001", -100, 991001, "N", "15.05.2000"},
+                                   {"4217610001", -150, 991002, "N", "15.05.2000"},
+                                   {"4217620002", -200, 991003, "N", "01.01.2010"},
+                                   {"42176200", -300, 991004, "N", "01.01.2010"},
+                                   {"4217630003", -50, 991005, "N", "01.01.2015"},
+                                   {"4217630004", -400, 991006, "Y", "01.01.2015"},
+                                   {"4217610005", 20, 991007, "N", "01.01.2015"}});
     }
     void cleanupTestCase() {
-        testdb::exec("report", "delete from lst_deb_always where town_id = " + Town.townId);
+        fixture::removeDebtors(Town);
         testdb::exec("report",
                      "delete from pays_debs_tmp_r where user_id between 991001 and 991007");
         fixture::removeTestSettlements();

@@ -100,15 +100,9 @@ private slots:
         fixture::removeTestSettlements();
         fixture::addSettlement(Town);
         fixture::addSettlement(Empty);
-        const QString t = Town.townId + ", " + Town.territory;
-        testdb::exec("report",
-                     "delete from lst_deb_always where user_id between 992001 and 992009");
-        testdb::exec("report", "insert into lst_deb_always values "
-                               "('4217710001', -1234.5, 992001, " +
-                                   t +
-                                   ", 'N', '01.01.2001'),"
-                                   "('4217720002', -10.25, 992002, " +
-                                   t + ", 'N', '01.01.2001')");
+        fixture::removeDebtors(Town);
+        fixture::addDebtors(Town,
+                            {{"4217710001", -1234.5, 992001}, {"4217720002", -10.25, 992002}});
         testdb::exec("kvarn", "delete from t_users where user_id between 992001 and 992009");
         testdb::exec("kvarn",
                      "insert into t_users (user_id, account, name, flat, house_id) "
@@ -123,8 +117,7 @@ private slots:
             office->terminateOffice();
         QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + pipeName}); // whatever did not end
         QTest::qWait(300);
-        testdb::exec("report",
-                     "delete from lst_deb_always where user_id between 992001 and 992009");
+        fixture::removeDebtors(Town);
         testdb::exec("report", "delete from pays_debs_tmp where user_id between 992001 and 992009");
         testdb::exec("report",
                      "delete from pays_debs_tmp_r where user_id between 992001 and 992009");

@@ -21,6 +21,21 @@ void addSettlement(const Settlement& s) {
                          .arg(QString(s.name).replace("'", "''"), s.townId, s.territory, code));
 }
 
+void addDebtors(const Settlement& s, const QList<Debtor>& debtors) {
+    QStringList rows;
+    for (const Debtor& d : debtors)
+        rows << QStringLiteral("('%1', %2, %3, %4, %5, '%6', '%7')")
+                    .arg(d.phone)
+                    .arg(d.debt)
+                    .arg(d.userId)
+                    .arg(s.townId, s.territory, d.iscorp, d.dateOn);
+    testdb::exec("report", "insert into lst_deb_always values " + rows.join(", "));
+}
+
+void removeDebtors(const Settlement& s) {
+    testdb::exec("report", "delete from lst_deb_always where town_id = " + s.townId);
+}
+
 void removeTestSettlements() {
     testdb::exec("report", "delete from atstown where name like 'Тест%'");
 }

@@ -18,6 +18,18 @@ struct Settlement {
 };
 
 void addSettlement(const Settlement& s);
+
+// A row of the debt list in a settlement's town and territory.
+struct Debtor {
+    QString phone;
+    double debt;
+    qint64 userId;
+    QString iscorp = QStringLiteral("N");
+    QString dateOn = QStringLiteral("01.01.2001");
+};
+void addDebtors(const Settlement& s, const QList<Debtor>& debtors);
+// Removes the debt-list rows of a settlement's town.
+void removeDebtors(const Settlement& s);
 void removeTestSettlements(); // every settlement whose name begins "Тест"
 
 // A data module signed in as a test operator: its link exists and the session
