@@ -45,8 +45,12 @@ TPasswordDlg::TPasswordDlg(QWidget* parent)
     setWindowTitle(QStringLiteral("Авторизация"));
     setFont(dialogFont(false));
     setFixedSize(179, 144);
+    // The button-face colour as the dialog's own background, so that the labels
+    // draw in their palette's window-text colour.
     setAutoFillBackground(true);
-    setBackgroundRole(QPalette::Button);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, p.color(QPalette::Button));
+    setPalette(p);
 
     const QColor windowText = palette().color(QPalette::WindowText);
     Label2 = label(this, "Label2", QStringLiteral("Имя (в АСР \"Кварн\")"), {8, 3}, windowText);

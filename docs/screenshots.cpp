@@ -1,6 +1,6 @@
 // Makes the README's screenshots on a real X display (Xvfb): the sign-in
-// dialog, the main window signed in against the sample data, and a report of
-// an "Анализ" run left open in LibreOffice Calc. Run by docs/make-screenshots.
+// dialog after a mistyped password, the main window signed in against the sample data, and a report
+// of an "Анализ" run left open in LibreOffice Calc. Run by docs/make-screenshots.
 #include "app/Entry.h"
 #include "app/fmPassword.h"
 #include "tests/support/ModalDriver.h"
@@ -24,6 +24,12 @@ void save(const QPixmap& picture, const QString& name) {
 int main(int argc, char** argv) {
     TulminaApplication app(argc, argv);
     ModalDriver driver;
+    driver.then([](QWidget* w) { // a mistyped password first: the dialog comes back in red
+        auto* dlg = qobject_cast<TPasswordDlg*>(w);
+        dlg->UserName->setText("ivanova");
+        dlg->Password->setText("demo");
+        dlg->OKBtn->click();
+    });
     driver.then([](QWidget* w) {
         auto* dlg = qobject_cast<TPasswordDlg*>(w);
         dlg->UserName->setText("ivanova");

@@ -4,6 +4,7 @@
 #include "lists/GenerationRun.h"
 #include "platform/TextFile.h"
 #include "tests/support/ModalDriver.h"
+#include "tests/support/Pixels.h"
 #include "tests/support/RecordingSpreadsheet.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/WindowFixture.h"
@@ -275,7 +276,9 @@ private slots:
         sheet->onCall = [&](const QString& call) {
             if (call == "connect")
                 busyDuringReport = !w->bbExecute->isEnabled() && w->Label1->isVisible() &&
-                                   w->PrBar->isVisible() && QFile::exists(listPath());
+                                   w->PrBar->isVisible() && QFile::exists(listPath()) &&
+                                   pixels::countColour(pixels::drawn(w.get()),
+                                                       w->Label1->geometry(), Qt::red) > 100;
         };
         run();
         QVERIFY(busyDuringReport);

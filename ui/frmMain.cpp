@@ -6,6 +6,7 @@
 #include "platform/TextFile.h"
 #include "ui/AmountEdit.h"
 #include "ui/AppIcon.h"
+#include "ui/DatePickerStyle.h"
 #include "ui/MessageBoxes.h"
 
 #include <QCheckBox>
@@ -41,6 +42,12 @@ void setTextColor(QWidget* w, const QColor& color) {
     w->setPalette(p);
 }
 
+// A label fits its width to its text; the designed width is the least it takes.
+void fitWidthToText(QLabel* label) {
+    if (!label->text().isEmpty())
+        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+}
+
 template <class W, class... Args>
 W* place(QWidget* parent, const char* name, QRect geometry, Args&&... args) {
     auto* w = new W(std::forward<Args>(args)..., parent);
@@ -52,6 +59,7 @@ W* place(QWidget* parent, const char* name, QRect geometry, Args&&... args) {
 QLabel* boldLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     auto* l = place<QLabel>(parent, name, geometry, text);
     l->setFont(boldWindowFont());
+    fitWidthToText(l);
     return l;
 }
 
@@ -74,6 +82,7 @@ QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, const QSt
 } // namespace
 
 DatePicker::DatePicker(QWidget* parent) : QDateEdit(parent) {
+    setStyle(DatePickerStyle::instance());
     lineEdit()->installEventFilter(this);
 }
 
@@ -93,8 +102,13 @@ TfmMain::TfmMain(QWidget* parent) : QWidget(parent) {
     setWindowTitle(msgbox::Caption);
     setWindowIcon(appIcon());
     setFont(windowFont());
+    // The button-face colour as the window's own background: the children then
+    // draw their texts in the window-text colour (a window whose background role
+    // is Button makes them use the button-text colour instead).
     setAutoFillBackground(true);
-    setBackgroundRole(QPalette::Button);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, p.color(QPalette::Button));
+    setPalette(p);
     // Client area of the fixed 440 x 270 window with a classic frame.
     setFixedSize(432, 243);
     move(69, 215);
@@ -130,6 +144,7 @@ void TfmMain::createControls() {
     arial.setBold(true);
     Label1->setFont(arial);
     setTextColor(Label1, QColor(255, 0, 0));
+    fitWidthToText(Label1);
     Label1->hide();
     After = place<QRadioButton>(this, "After", {1, 113, 56, 17}, QStringLiteral("После"));
     DateTimePickerAfter = datePicker(this, "DateTimePickerAfter", {55, 111, 77, 21});
