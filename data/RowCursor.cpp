@@ -83,3 +83,26 @@ void ServerCursor::next() {
     if (!hasRow_ && batchRows_ == rowsetSize_)
         fetchRowset();
 }
+
+WholeResult::WholeResult(SqlConnection& connection, const DriverStatement& statement,
+                         const QList<QVariant>& values) {
+    QSqlQuery& q = connection.executeKept(statement, values);
+    record_ = q.record();
+    const int columns = record_.count();
+    while (q.next()) {
+        QVariantList row;
+        row.reserve(columns);
+        for (int c = 0; c < columns; ++c)
+            row << q.value(c);
+        rows_.push_back(std::move(row));
+    }
+    const QSqlError error = q.lastError();
+    q.finish();
+    if (error.isValid())
+        throw DbError(serverMessage(error));
+}
+
+void WholeResult::next() {
+    if (hasRow())
+        ++row_;
+}

@@ -2,6 +2,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
+#include <vector>
 
 class SqlConnection;
 struct DriverStatement;
@@ -56,6 +57,24 @@ private:
     QSqlQuery batch_;
     int batchRows_ = 0;
     bool hasRow_ = false;
+};
+
+// The whole result of a statement that the connection keeps prepared, fetched
+// in one round trip and held in memory: for a small result, such as the
+// addresses of one block of a report.
+class WholeResult : public RowCursor {
+public:
+    WholeResult(SqlConnection& connection, const DriverStatement& statement,
+                const QList<QVariant>& values);
+    bool hasRow() const override { return row_ < rows_.size(); }
+    void next() override;
+    QSqlRecord record() const override { return record_; }
+    QVariant value(int column) const override { return rows_[row_].value(column); }
+
+private:
+    QSqlRecord record_;
+    std::vector<QVariantList> rows_;
+    size_t row_ = 0;
 };
 
 // Whether a statement returns rows (it begins with select or with).

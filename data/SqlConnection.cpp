@@ -78,7 +78,7 @@ SqlConnection::SqlConnection(QString connectionName, QString sqlDriver, QStringL
 }
 
 SqlConnection::~SqlConnection() {
-    sharedStatements_.clear();
+    forgetKeptStatements();
     if (QSqlDatabase::contains(name_)) {
         database().close();
         QSqlDatabase::removeDatabase(name_);
@@ -119,18 +119,35 @@ void SqlConnection::open() {
         throw DbError(serverMessage(db.lastError(), param(QStringLiteral("Password"))));
     importedLinkTables_.clear();
     cursorsToClose_.clear();
-    sharedStatements_.clear();
+    forgetKeptStatements();
 }
 
 void SqlConnection::close() {
-    sharedStatements_.clear();
+    forgetKeptStatements();
     if (QSqlDatabase::contains(name_))
         database().close();
 }
 
+namespace {
+constexpr size_t KeptStatements = 8;
+
+// Moves the entry of `key` to the front and returns it, or end() when absent.
+template <class List> auto findRecent(List& list, const QString& key) {
+    const auto it = std::find_if(list.begin(), list.end(),
+                                 [&](const auto& entry) { return entry.first == key; });
+    if (it != list.end())
+        list.splice(list.begin(), list, it);
+    return it == list.end() ? list.end() : list.begin();
+}
+} // namespace
+
 DriverStatement SqlConnection::prepareStatement(const QString& text) {
     if (!connected())
         throw DbError(QStringLiteral("Connection %1 is not open").arg(name_));
+    if (auto known = findRecent(translated_, text); known != translated_.end()) {
+        importLinkTables(known->second.linkTables);
+        return known->second;
+    }
     DriverStatement statement;
     QString sql = text;
     if (usesDialect()) {
@@ -140,10 +157,17 @@ DriverStatement SqlConnection::prepareStatement(const QString& text) {
         statement.secret = t.secret;
         statement.droppedLink = t.droppedLink;
         statement.allOrNone = t.allOrNone;
+        statement.linkTables = t.linkTables;
     }
     statement.sql = asMarkers(sql, sqllex::Kind::Parameter, &statement.markerOrder);
     for (QString& marker : statement.markerOrder)
         marker.remove(0, 1); // ":name" -> "name"
+    // Only statements without a secret are remembered.
+    if (statement.secret.isEmpty()) {
+        translated_.emplace_front(text, statement);
+        if (translated_.size() > KeptStatements)
+            translated_.pop_back();
+    }
     return statement;
 }
 
@@ -222,27 +246,37 @@ int SqlConnection::executeDirect(const QString& sql) {
 
 void SqlConnection::executePrepared(const DriverStatement& statement,
                                     const QList<QVariant>& values) {
-    if (usesDialect() && statement.markerOrder.isEmpty()) {
-        QStringList literals;
-        const QString shape = asMarkers(statement.sql, sqllex::Kind::Number, &literals);
-        auto shared = sharedStatements_.find(shape);
-        if (shared == sharedStatements_.end()) {
-            if (sharedStatements_.size() >= 64)
-                sharedStatements_.clear();
-            auto q = std::make_unique<QSqlQuery>(database());
-            if (q->prepare(shape)) // else not shareable: prepared as written below
-                shared = sharedStatements_.emplace(shape, std::move(q)).first;
-        }
-        if (shared != sharedStatements_.end()) {
-            for (const QString& literal : literals)
-                shared->second->addBindValue(literal);
-            if (!shared->second->exec())
-                throw DbError(serverMessage(shared->second->lastError(), statement.secret));
-            afterSuccess(statement);
-            return;
-        }
+    if (!statement.allOrNone.isEmpty() || !statement.secret.isEmpty()) {
+        QSqlQuery q(database());
+        execute(q, statement, values, true);
+    } else {
+        executeKept(statement, values).finish();
     }
-    QSqlQuery q(database());
-    execute(q, statement, values, true);
     afterSuccess(statement);
+}
+
+QSqlQuery& SqlConnection::executeKept(const DriverStatement& statement,
+                                      const QList<QVariant>& values) {
+    auto kept = findRecent(kept_, statement.sql);
+    if (kept == kept_.end()) {
+        auto q = std::make_unique<QSqlQuery>(database());
+        q->setNumericalPrecisionPolicy(QSql::HighPrecision);
+        if (!q->prepare(statement.sql))
+            throw DbError(serverMessage(q->lastError(), statement.secret));
+        kept_.emplace_front(statement.sql, std::move(q));
+        if (kept_.size() > KeptStatements)
+            kept_.pop_back();
+        kept = kept_.begin();
+    }
+    QSqlQuery& q = *kept->second;
+    for (qsizetype i = 0; i < values.size(); ++i)
+        q.bindValue(int(i), values[i]);
+    if (!q.exec())
+        throw DbError(serverMessage(q.lastError(), statement.secret));
+    return q;
+}
+
+void SqlConnection::forgetKeptStatements() {
+    kept_.clear();
+    translated_.clear();
 }

@@ -6,7 +6,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
-#include <map>
+#include <list>
 #include <memory>
 #include <utility>
 
@@ -18,6 +18,7 @@ struct DriverStatement {
     QString secret;
     QString droppedLink;
     QStringList allOrNone; // statements of a database link, run in one transaction
+    std::vector<oracle::LinkTable> linkTables; // tables read through links
 };
 
 // Runs a statement on a query object: directly, or prepared with the values
@@ -47,10 +48,15 @@ public:
     // Runs one statement without a query object; returns the affected-row count.
     int executeDirect(const QString& sql);
 
-    // Runs a statement that returns no rows as a prepared statement. On the
-    // stand-in, statements that differ only in their number literals share one
-    // prepared statement, the literals bound as its parameters.
+    // Runs a statement that returns no rows as a prepared statement, the values
+    // bound to its markers.
     void executePrepared(const DriverStatement& statement, const QList<QVariant>& values);
+
+    // A statement prepared on the server, kept by its exact text: a statement
+    // that runs again with other values (a block of a report) is prepared once.
+    // The values are bound and the statement executed; its rows are read from
+    // the returned query.
+    QSqlQuery& executeKept(const DriverStatement& statement, const QList<QVariant>& values);
 
     // For query objects of this connection.
     QSqlDatabase database() const;
@@ -67,14 +73,17 @@ public:
 private:
     void importLinkTables(const std::vector<oracle::LinkTable>& tables);
     void runStatements(const DriverStatement& statement);
+    void forgetKeptStatements();
 
     QString name_;
     QString sqlDriver_;
     QStringList params_;
     QSet<QString> importedLinkTables_;
-    std::map<QString, std::unique_ptr<QSqlQuery>> sharedStatements_;
     int cursors_ = 0;
     QStringList cursorsToClose_;
+    // Most recently used first; a few of each.
+    std::list<std::pair<QString, std::unique_ptr<QSqlQuery>>> kept_;
+    std::list<std::pair<QString, DriverStatement>> translated_;
 };
 
 // The server's message of a failed driver call, without statement text or secret.

@@ -1,5 +1,7 @@
 #include "data/SqlLexer.h"
 
+#include <QSet>
+
 namespace sqllex {
 namespace {
 
@@ -80,15 +82,15 @@ std::vector<Token> tokenize(const QString& s) {
 
 QStringList parameterNames(const QString& text) {
     QStringList names;
+    QSet<QString> seen; // case-folded: :Name and :NAME are one parameter
     for (const Token& t : tokenize(text)) {
         if (t.kind != Kind::Parameter)
             continue;
         const QString name = t.text.mid(1);
-        const bool known = std::any_of(names.cbegin(), names.cend(), [&](const QString& n) {
-            return n.compare(name, Qt::CaseInsensitive) == 0;
-        });
-        if (!known)
+        if (!seen.contains(name.toCaseFolded())) {
+            seen.insert(name.toCaseFolded());
             names << name;
+        }
     }
     return names;
 }

@@ -49,17 +49,24 @@ void SqlQuery::replaceLine(int n, const QString& line) {
     textChanged();
 }
 
+namespace {
+QString parameterKey(const QString& name) {
+    return name.toCaseFolded();
+}
+} // namespace
+
 void SqlQuery::textChanged() {
     close();
     std::vector<std::pair<QString, QVariant>> kept;
+    QHash<QString, size_t> index;
     for (const QString& name : sqllex::parameterNames(text())) {
-        QVariant value;
-        for (const auto& [old, v] : params_)
-            if (old.compare(name, Qt::CaseInsensitive) == 0)
-                value = v;
-        kept.emplace_back(name, value);
+        const QString key = parameterKey(name);
+        const auto old = paramIndex_.constFind(key);
+        index.insert(key, kept.size());
+        kept.emplace_back(name, old == paramIndex_.cend() ? QVariant() : params_[*old].second);
     }
     params_ = std::move(kept);
+    paramIndex_ = std::move(index);
 }
 
 QStringList SqlQuery::parameterNames() const {
@@ -70,20 +77,19 @@ QStringList SqlQuery::parameterNames() const {
 }
 
 void SqlQuery::setParamText(const QString& name, const QString& value) {
-    for (auto& [n, v] : params_) {
-        if (n.compare(name, Qt::CaseInsensitive) == 0) {
-            v = value;
-            return;
-        }
-    }
-    throw DbError(QStringLiteral("%1: Parameter '%2' not found").arg(name_, name));
+    setParam(name, value);
+}
+
+void SqlQuery::setParam(const QString& name, const QVariant& value) {
+    const auto at = paramIndex_.constFind(parameterKey(name));
+    if (at == paramIndex_.cend())
+        throw DbError(QStringLiteral("%1: Parameter '%2' not found").arg(name_, name));
+    params_[*at].second = value;
 }
 
 QVariant SqlQuery::paramValue(const QString& name) const {
-    for (const auto& [n, v] : params_)
-        if (n.compare(name, Qt::CaseInsensitive) == 0)
-            return v;
-    return {};
+    const auto at = paramIndex_.constFind(parameterKey(name));
+    return at == paramIndex_.cend() ? QVariant() : params_[*at].second;
 }
 
 QList<QVariant> SqlQuery::markerValues(const QStringList& markerOrder) const {
@@ -103,6 +109,17 @@ void SqlQuery::open() {
         cursor_ = std::make_unique<ServerCursor>(connection_, statement, values);
     else
         cursor_ = std::make_unique<DriverCursor>(connection_, statement, values);
+    connection_.afterSuccess(statement);
+    rowIndex_ = 0;
+}
+
+void SqlQuery::openWhole() {
+    if (cursor_)
+        return;
+    const auto timer = timed(serverTime_);
+    const DriverStatement statement = connection_.prepareStatement(text());
+    cursor_ =
+        std::make_unique<WholeResult>(connection_, statement, markerValues(statement.markerOrder));
     connection_.afterSuccess(statement);
     rowIndex_ = 0;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QHash>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -32,10 +33,14 @@ public:
     // Parameters.
     QStringList parameterNames() const;
     void setParamText(const QString& name, const QString& value);
+    void setParam(const QString& name, const QVariant& value);
     QVariant paramValue(const QString& name) const;
 
     // Cursor.
     void open(); // runs the current text; does nothing when already open
+    // Runs the current text and reads its whole result in one round trip: for
+    // small results only.
+    void openWhole();
     void close();
     bool isOpen() const { return cursor_ != nullptr; }
     bool eof() const;
@@ -62,6 +67,7 @@ private:
     QString name_;
     QStringList lines_;
     std::vector<std::pair<QString, QVariant>> params_;
+    QHash<QString, size_t> paramIndex_; // case-folded name -> index in params_
     std::unique_ptr<RowCursor> cursor_; // set while the query is open
     int rowIndex_ = 0;
     std::chrono::nanoseconds serverTime_{0};

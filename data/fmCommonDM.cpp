@@ -135,6 +135,75 @@ TdmCommon::TdmCommon()
     sqTownId->setParamText("town_name", "1");
 }
 
+namespace {
+constexpr int AddressColumnsLine = 0;
+constexpr int AddressConditionLine = 33;
+
+// ":user_1, :user_2, ..." for a block of user ids, bound in the same order.
+QString userMarkers(qsizetype count, const QString& around) {
+    QStringList markers;
+    for (qsizetype i = 1; i <= count; ++i)
+        markers << QString(around).replace(QLatin1String("#"), QString::number(i));
+    return markers.join(QLatin1String(", "));
+}
+
+void bindUsers(SqlQuery& q, const std::vector<qint64>& userIds) {
+    for (size_t i = 0; i < userIds.size(); ++i)
+        q.setParam(QStringLiteral("user_%1").arg(i + 1), userIds[i]);
+}
+} // namespace
+
+void TdmCommon::showExchangesOf(const QString& settlement) {
+    SqlQuery& q = *sqPhoneInd;
+    q.clear();
+    q.addLine(QStringLiteral("select * from atstown t where name = :town order by atskod"));
+    q.setParamText(QStringLiteral("town"), settlement);
+    q.open();
+}
+
+ExchangeTown TdmCommon::firstExchange() {
+    SqlQuery& q = *sqPhoneInd;
+    q.first();
+    return {q.asString(QStringLiteral("town_id")), q.value(QStringLiteral("town_id")),
+            q.value(QStringLiteral("id_territory"))};
+}
+
+QHash<qint64, SubscriberAddress> TdmCommon::addressesOf(const std::vector<qint64>& userIds) {
+    QHash<qint64, SubscriberAddress> found;
+    if (userIds.empty())
+        return found;
+    SqlQuery& q = *sqListPhone;
+    q.replaceLine(AddressColumnsLine, QStringLiteral("select  t1.user_id, t1.account,"));
+    q.replaceLine(AddressConditionLine,
+                  QStringLiteral(" and t1.user_id in (%1)")
+                      .arg(userMarkers(qsizetype(userIds.size()), QStringLiteral(":user_#"))));
+    bindUsers(q, userIds);
+    q.openWhole();
+    for (; !q.eof(); q.next()) {
+        const qint64 user = q.asString(QStringLiteral("user_id")).toLongLong();
+        if (!found.contains(user)) // the first row of a subscriber, as a single lookup reads
+            found.insert(user,
+                         {q.asString(QStringLiteral("account")), q.asString(QStringLiteral("name")),
+                          q.asString(QStringLiteral("ClientInfoWithoutName"))});
+    }
+    q.close();
+    return found;
+}
+
+void TdmCommon::insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds) {
+    if (table != SnapshotTableMain && table != SnapshotTableRegional)
+        throw DbError(QStringLiteral("%1 is not a snapshot table").arg(table));
+    if (userIds.empty())
+        return;
+    SqlQuery& q = *sqPayDeb;
+    q.clear();
+    q.addLine(QStringLiteral("insert into ") + table + QStringLiteral(" values ") +
+              userMarkers(qsizetype(userIds.size()),
+                          QStringLiteral("(:user_#, to_date(to_char(sysdate,'dd.mm.yyyy')))")));
+    bindUsers(q, userIds);
+    q.execSQL();
+}
+
 TdmCommon::~TdmCommon() {
     // Queries go before the connection they run on.
     for (OwnedQuery* q : {&sqCreateDropChannel, &sqSettlement, &sqTownId, &sqPhoneInd, &sqListPhone,

@@ -2,7 +2,9 @@
 #include "data/SqlConnection.h"
 #include "data/SqlQuery.h"
 
+#include <QHash>
 #include <memory>
+#include <vector>
 
 // A query member of the data module. Releasing it destroys the query object;
 // using it afterwards is an error, never a dangling access.
@@ -19,6 +21,24 @@ private:
     std::unique_ptr<SqlQuery> query_;
 };
 
+// The first exchange row of the settlement whose exchanges are shown.
+struct ExchangeTown {
+    QString townId;        // column town_id as text; empty without exchanges
+    QVariant townIdNumber; // town_id as read: null without a row or for a null
+    QVariant territory;    // id_territory as read
+};
+
+// What the billing database knows of one subscriber.
+struct SubscriberAddress {
+    QString account;
+    QString name;
+    QString address; // ClientInfoWithoutName
+};
+
+// The two snapshot tables.
+inline const QString SnapshotTableMain = QStringLiteral("PAYS_DEBS_TMP");
+inline const QString SnapshotTableRegional = QStringLiteral("PAYS_DEBS_TMP_R");
+
 // The data module dmCommon: the connection to the reporting database and every
 // statement of the program as a named query. It has no behaviour of its own.
 class TdmCommon {
@@ -34,6 +54,18 @@ public:
     OwnedQuery sqListPhone;
     OwnedQuery sqLstPhonDelTab;
     OwnedQuery sqPayDeb;
+
+    // Statements with bound values for the window and the generation run.
+    // The exchanges of a settlement, by code, into sqPhoneInd; it stays open on them.
+    void showExchangesOf(const QString& settlement);
+    // Goes back to the first row of sqPhoneInd (running it again) and reads it.
+    ExchangeTown firstExchange();
+    // The address query for a block of subscribers at once: the user id is added
+    // to its columns and its last line restricted to the block. Subscribers the
+    // billing database does not know are missing from the result.
+    QHash<qint64, SubscriberAddress> addressesOf(const std::vector<qint64>& userIds);
+    // One snapshot row per user id, dated with the server's date, in one statement.
+    void insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds);
 
     // Stored settings of the connection.
     static const char* const ConnectionName;
