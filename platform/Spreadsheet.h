@@ -1,11 +1,18 @@
 #pragma once
 #include <QString>
+#include <variant>
+#include <vector>
 
 // The spreadsheet application, driven through automation: the operations the
 // debtor workbook report needs, and no more. Rows and columns count from 1.
 // Every failure is an exception carrying the application's message.
 class Spreadsheet {
 public:
+    // A cell value: a text goes in as a text (a phone "01234" keeps its zero),
+    // a number as a number.
+    using Cell = std::variant<QString, double>;
+    using Row = std::vector<Cell>;
+
     virtual ~Spreadsheet() = default;
 
     // Attaches to a running instance of the application, else launches one.
@@ -13,11 +20,15 @@ public:
     virtual void connect() = 0;
     // Opens a workbook read-write, hidden; it becomes the current workbook.
     virtual void openWorkbook(const QString& path) = 0;
-    // Saves the current workbook under a new name; the open workbook is then that file.
+    // Saves the current workbook under a new name; the open workbook is then that
+    // file. A workbook of that name that the application holds open unchanged is
+    // closed first; one with changes of the user's stops the save.
     virtual void saveWorkbookAs(const QString& path) = 0;
-    // Cells of the first worksheet of the current workbook.
-    virtual void setCellText(int row, int column, const QString& text) = 0;
-    virtual void setCellNumber(int row, int column, double value) = 0;
+    // Cells of the first worksheet of the current workbook: a block of rows,
+    // each row from the given column on, in one call.
+    virtual void writeRows(int firstRow, int firstColumn, const std::vector<Row>& rows) = 0;
+    // Empties the cells of whole rows again.
+    virtual void clearRows(int firstRow, int rowCount) = 0;
     virtual void alignRight(int row, int firstColumn, int lastColumn) = 0;
     virtual void setBold(int row, int firstColumn, int lastColumn) = 0;
     virtual void hideColumn(int column) = 0;
@@ -26,10 +37,11 @@ public:
     virtual void makeVisible() = 0;
     // Lets go of the application without asking it to quit.
     virtual void disconnect() = 0;
-    // Writes cell values that the implementation has held back to send them
-    // together; every other operation does so first.
-    virtual void flush() {}
-    // Fails, as a cell write would, when the application can no longer take
-    // writes. Held-back cells stay held back.
-    virtual void checkConnection() {}
+    // Marks the current workbook as holding no change of the user's: a report
+    // that failed leaves it open as far as it got, and the next report under the
+    // same name may replace it.
+    virtual void markUnchanged() = 0;
+
+    void setCellText(int row, int column, const QString& text) { writeRows(row, column, {{text}}); }
+    void setCellNumber(int row, int column, double value) { writeRows(row, column, {{value}}); }
 };

@@ -1,6 +1,7 @@
 #include "platform/TextFile.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
@@ -53,6 +54,11 @@ private:
 } // namespace
 
 QByteArray toWindows1251(const QString& text) {
+    // Plain ASCII (the phone numbers of a list) is the same in Windows-1251.
+    const bool ascii =
+        std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    if (ascii)
+        return text.toLatin1();
     static thread_local Converter converter;
     return converter.convert(text);
 }

@@ -8,6 +8,7 @@
 #include "platform/LibreOfficeSpreadsheet.h"
 #include "platform/TextFile.h"
 #include "tests/support/ModalDriver.h"
+#include "tests/support/OfficeReader.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/WindowFixture.h"
 #include "ui/TulminaApplication.h"
@@ -108,15 +109,15 @@ private slots:
                     failure = driver.boxTexts.last();
                     break;
                 }
-                runs << Run{kind, w->Run.RunStamp,
-                            readFile("Tulmin/LogParam/" + w->Run.RunStamp + ".txt"),
-                            readFile(w->Run.StationFilePath)};
+                runs << Run{kind, w->runContext().RunStamp,
+                            readFile("Tulmin/LogParam/" + w->runContext().RunStamp + ".txt"),
+                            readFile(w->runContext().StationFilePath)};
                 QTest::qWait(1100); // a stamp of its own for the next run
             }
             w->close();
         });
 
-        LibreOfficeSpreadsheet::Options options;
+        office::Options options;
         options.pipeName = pipe;
         options.profileDir = profile.path();
         options.headless = true;
@@ -145,8 +146,8 @@ private slots:
                                           "between 993001 and 993009 and pay_date = current_date")
                      .toInt(),
                  4);
-        LibreOfficeSpreadsheet reader(options);
-        const auto sheet = reader.readBack(work.path() + "/Тест-Сквозной.xls", 4, 6);
+        OfficeReader reader(options);
+        const auto sheet = reader.readFile(work.path() + "/Тест-Сквозной.xls", 4, 6);
         QCOMPARE(sheet.rows[1][2].text, QString("820002"));
         QCOMPARE(sheet.rows[2][4].value, -90.0);
         QCOMPARE(sheet.rows[3][4].value, -160.5);

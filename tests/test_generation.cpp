@@ -1,10 +1,15 @@
-// The generation run: parameter log, debtor query assembly, phone list, and the
-// report's logic with a recording spreadsheet, against the stand-in.
+// The generation run as an engine, against the stand-in: parameter log, debtor
+// query assembly, phone list, and the report's logic with a recording
+// spreadsheet (the real office is in test_workbook); then the window's wiring.
 #include "data/fmCommonDM.h"
 #include "lists/GenerationRun.h"
+#include "lists/PaymentSnapshot.h"
+#include "lists/RunStamp.h"
+#include "lists/WorkbookName.h"
 #include "platform/TextFile.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/Pixels.h"
+#include "tests/support/RecordingObserver.h"
 #include "tests/support/RecordingSpreadsheet.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/WindowFixture.h"
@@ -25,6 +30,7 @@ namespace {
 const QString Login = QStringLiteral("gentest");
 const fixture::Settlement Town{
     "Тест-Прогон", "2799999900100", "2799999900000", {"421761", "421762", "421763"}};
+const QStringList ListKinds{"Тулмин", "Общий", "Анализ"};
 
 QByteArray crlf(const QStringList& lines) {
     QByteArray bytes;
@@ -41,28 +47,47 @@ QByteArray readFile(const QString& path) {
 QString today() {
     return QDate::currentDate().toString("dd.MM.yyyy");
 }
+
+// Snapshot rows of the test's debtors, as sorted user ids.
+QStringList snapshotUsers() {
+    return testdb::column("report", "select user_id from pays_debs_tmp_r where user_id between "
+                                    "991001 and 991007 and pay_date = current_date order by 1");
+}
+
+void removeSnapshots() {
+    testdb::exec("report", "delete from pays_debs_tmp_r where user_id between 991001 and 991007");
+}
 } // namespace
 
 class TestGeneration : public QObject {
     Q_OBJECT
-    std::unique_ptr<TdmCommon> dm;
-    std::unique_ptr<ModalDriver> driver;
-    std::unique_ptr<TfmMain> w;
     std::unique_ptr<QTemporaryDir> work;
-    RecordingSpreadsheet* sheet = nullptr;
+    std::unique_ptr<TdmCommon> dm;
+    RecordingObserver observer;
+    RecordingSpreadsheet sheet;
+    std::unique_ptr<GenerationRun> engine;
 
-    QString logPath() const { return "Tulmin/LogParam/" + w->Run.RunStamp + ".txt"; }
-    QString listPath() const { return w->Run.StationFilePath; }
+    // The user's choice: every exchange taken into the list, unless told otherwise.
+    RunParameters choice(int listKind, const QStringList& excluded = {}) const {
+        RunParameters p;
+        p.clientKind = Residential;
+        p.clientKindText = "Квартирники";
+        p.minDebtSql = "0";
+        p.settlement = Town.name;
+        p.codePrefix = "4217";
+        p.exchangeCount = 3;
+        p.excludedTails = excluded;
+        p.listKind = listKind;
+        p.listKindText = listKind >= 0 ? ListKinds[listKind] : QString();
+        return p;
+    }
+    void useLimits(RunLimits limits) {
+        engine = std::make_unique<GenerationRun>(*dm, observer, limits);
+    }
+    void run(const RunParameters& p) { engine->run(p, &sheet); }
+    QString logPath() const { return "Tulmin/LogParam/" + engine->context().RunStamp + ".txt"; }
+    QString listPath() const { return engine->context().StationFilePath; }
     QString line(int n) const { return dm->sqLstPhonDelTab->lines().at(n); }
-    void tick(std::initializer_list<bool> ticks) {
-        int k = 1;
-        for (bool t : ticks)
-            w->ExchangeBoxes[k++]->setChecked(t);
-    }
-    void run() {
-        QDir::setCurrent(work->path());
-        w->bbExecuteClick();
-    }
 
 private slots:
     void initTestCase() {
@@ -76,37 +101,39 @@ private slots:
                                    {"4217630003", -50, 991005, "N", "01.01.2015"},
                                    {"4217630004", -400, 991006, "Y", "01.01.2015"},
                                    {"4217610005", 20, 991007, "N", "01.01.2015"}});
+        // One debtor the billing database knows.
+        testdb::exec("kvarn", "delete from t_users where user_id between 991001 and 991007");
+        testdb::exec("kvarn", "insert into t_users (user_id, account, name, flat, house_id) "
+                              "select 991003, '000777', 'Прогонов Пётр', null, min(house_id) "
+                              "from o_houses where corpus is null");
     }
     void cleanupTestCase() {
         fixture::removeDebtors(Town);
-        testdb::exec("report",
-                     "delete from pays_debs_tmp_r where user_id between 991001 and 991007");
+        removeSnapshots();
+        testdb::exec("kvarn", "delete from t_users where user_id between 991001 and 991007");
         fixture::removeTestSettlements();
         testdb::dropLinkIfAny(Login);
     }
     void init() {
         work = std::make_unique<QTemporaryDir>();
         fixture::prepareWorkFolder(work->path());
-        dm = fixture::signedInDataModule(Login);
-        driver = std::make_unique<ModalDriver>();
-        w = fixture::shownWindow(*dm, Town.name, *driver);
-        fixture::pickSettlement(*w, Town.name);
-        auto recording = std::make_unique<RecordingSpreadsheet>();
-        sheet = recording.get();
-        w->cbListExcel = std::move(recording);
         QDir::setCurrent(work->path());
-        testdb::exec("report",
-                     "delete from pays_debs_tmp_r where user_id between 991001 and 991007");
+        dm = std::make_unique<TdmCommon>();
+        dm->SQLConnectionKvarn.open();
+        dm->showExchangesOf(Town.name);
+        observer = {};
+        sheet = {};
+        useLimits({});
+        removeSnapshots();
     }
     void cleanup() {
-        w.reset();
-        driver.reset();
+        engine.reset();
         dm.reset();
         QDir::setCurrent("/");
         work.reset();
     }
 
-    void stampAndRemoveAll() {
+    void stampRemoveAllAndFileNames() {
         QCOMPARE(makeRunStamp(QDateTime(QDate(2026, 12, 9), QTime(6, 16, 29))),
                  QString("091226061629"));
         QCOMPARE(makeRunStamp(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 0, 500))),
@@ -118,30 +145,25 @@ private slots:
         QCOMPARE(RemoveAll("abab", "ab"), QString());
         QCOMPARE(workbookFileName("СНТ 'Заря/Восход': 1*2?"),
                  QString("СНТ 'Заря_Восход'_ 1_2_.xls"));
-    }
-
-    void textFilesAreWindows1251WithCrLf() {
         QCOMPARE(toWindows1251("Кто: ё"), QByteArray("\xCA\xF2\xEE: \xB8"));
         QCOMPARE(toWindows1251("a€密b"), QByteArray("a\x88?b"));
     }
 
-    void freshLoadStopsWithNoExchangesChosen() {
-        driver->press("OK");
-        run();
-        QCOMPARE(driver->boxTexts.last(), QString("Не выбраны АТС"));
+    void everyExchangeLeftOutStopsWithNoExchangesChosen() {
+        run(choice(Analysis, {"61", "62", "63"}));
+        QCOMPARE(observer.notices, QStringList{"Не выбраны АТС"});
         QCOMPARE(readFile(logPath()),
                  crlf({"Кто: Квартирники", "Размер долга: >0", "Город: Тест-Прогон"}));
         QVERIFY(!QFile::exists(listPath()));
         QCOMPARE(line(20), QString("-- and (  substr(phone, 5, 2) = '00' or"));
         QCOMPARE(line(21), QString("-- and d1.date_on < '01.06.2008'"));
         QVERIFY(!dm->sqLstPhonDelTab->isOpen());
-        QVERIFY(w->bbExecute->isEnabled());
+        QCOMPARE(observer.busyCalls, 0);
+        QVERIFY(sheet.calls.isEmpty());
     }
 
-    void noBoxTickedTakesEveryExchange() {
-        QTest::mouseClick(w->Button1, Qt::LeftButton);
-        fixture::pickListKind(*w, CallRound);
-        run();
+    void noExchangeLeftOutTakesEveryExchange() {
+        run(choice(CallRound));
         QCOMPARE(line(19), QString(" iscorp = 'N'"));
         QCOMPARE(line(20), QString());
         QCOMPARE(line(21), QString());
@@ -154,22 +176,19 @@ private slots:
         // Two accounts on one number give two lines; a number of the wrong length an
         // empty line, after all others.
         QCOMPARE(readFile(listPath()), QByteArray("10001\r\n10001\r\n20002\r\n30003\r\n\r\n"));
-        QCOMPARE(w->Run.DebtorCount, 5);
+        QCOMPARE(engine->context().DebtorCount, 5);
+        QCOMPARE(observer.busyCalls, 1);
         QVERIFY(!dm->sqLstPhonDelTab->isOpen());
-        QVERIFY(sheet->calls.isEmpty());
-        QVERIFY(w->bbExecute->isEnabled());
-        QVERIFY(w->Label1->isHidden());
-        QCOMPARE(w->Run.RunStamp.size(), 12);
+        QVERIFY(sheet.calls.isEmpty());
+        QVERIFY(snapshotUsers().isEmpty());
+        QCOMPARE(engine->context().RunStamp.size(), 12);
     }
 
-    void tickedBoxesAreLeftOut() {
-        fixture::pickListKind(*w, CallRound);
-        tick({true, false, false});
-        run();
+    void leftOutExchanges() {
+        run(choice(CallRound, {"61"}));
         QCOMPARE(line(20), QString(" and substr(phone, 1, 6) not in ('421761')"));
         QCOMPARE(readFile(listPath()), QByteArray("20002\r\n30003\r\n\r\n"));
-        tick({true, false, true});
-        run();
+        run(choice(CallRound, {"61", "63"}));
         QCOMPARE(line(20), QString(" and substr(phone, 1, 6) not in ('421761' , '421763')"));
         QCOMPARE(readFile(logPath()).split('\n').at(3),
                  toWindows1251("Невошедшие АТС: , 61, 63\r"));
@@ -177,229 +196,267 @@ private slots:
     }
 
     void minimumDebtReachesTheQueryWithAPoint() {
-        fixture::pickListKind(*w, CallRound);
-        tick({false, false, false});
-        w->ceSumma->setText("-120,50");
-        run();
-        QCOMPARE(w->ceSumma->text(), QString("-120,5"));
+        RunParameters p = choice(CallRound);
+        p.minDebtText = "-120,5";
+        p.minDebtSql = "-120.5";
+        run(p);
         QCOMPARE(line(23), QString(" and cur_deb < -120.5"));
         QCOMPARE(readFile(logPath()).split('\n').at(1), toWindows1251("Размер долга: >-120,5\r"));
         QCOMPARE(readFile(listPath()), QByteArray("10001\r\n20002\r\n\r\n"));
-        w->ceSumma->setText("500");
-        run();
-        QCOMPARE(line(23), QString(" and cur_deb < 500"));
     }
 
     void dateChoices_data() {
-        QTest::addColumn<int>("choice");
+        QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("logLine");
         QTest::addColumn<QString>("clause");
         QTest::addColumn<QByteArray>("list");
-        QTest::newRow("До") << 0 << "До: 01.01.2005"
+        QTest::newRow("До") << int(DateFilter::Before) << "До: 01.01.2005"
                             << " and date_on < '01.01.2005' " << QByteArray("10001\r\n10001\r\n");
-        QTest::newRow("После") << 1 << "После: 01.01.2005"
+        QTest::newRow("После") << int(DateFilter::After) << "После: 01.01.2005"
                                << " and date_on > '01.01.2005' "
                                << QByteArray("20002\r\n30003\r\n\r\n");
-        QTest::newRow("Между") << 2 << "C: 01.01.2005 По: " + today()
+        QTest::newRow("Между") << int(DateFilter::Between) << "C: 01.01.2005 По: " + today()
                                << " and date_on between '01.01.2005' and '" + today() + "' "
                                << QByteArray("20002\r\n30003\r\n\r\n");
     }
     void dateChoices() {
-        QFETCH(int, choice);
+        QFETCH(int, kind);
         QFETCH(QString, logLine);
         QFETCH(QString, clause);
         QFETCH(QByteArray, list);
-        fixture::pickListKind(*w, CallRound);
-        tick({false, false, false});
-        const QDate d(2005, 1, 1);
-        if (choice == 0)
-            w->DateTimePickerTo->setDate(d);
-        else if (choice == 1)
-            w->DateTimePickerAfter->setDate(d);
-        else {
-            w->DateTimePickerBetween1->setDate(d);
-            w->DateTimePickerBetween2->setDate(QDate::currentDate());
-        }
-        run();
+        RunParameters p = choice(CallRound);
+        p.dateFilter = {DateFilter::Kind(kind), QDate(2005, 1, 1), QDate::currentDate()};
+        run(p);
         QCOMPARE(readFile(logPath()).split('\n').at(4), toWindows1251(logLine + "\r"));
-        QVERIFY(readFile(logPath()).split('\n').at(4).startsWith(choice == 2 ? "C: " : ""));
         QCOMPARE(line(21), clause);
-        QCOMPARE(w->Run.DateClause, clause);
+        QCOMPARE(engine->context().DateClause, clause);
         QCOMPARE(readFile(listPath()), list);
+        run(choice(CallRound)); // no date choice: the clause stays
+        QCOMPARE(line(21), clause);
     }
 
     void noClientKindSelectedMeansOrganisations() {
-        fixture::pickListKind(*w, CallRound);
-        tick({false, false, false});
-        w->cbTypeUser->setCurrentIndex(-1);
-        run();
+        RunParameters p = choice(CallRound);
+        p.clientKind = -1;
+        run(p);
         QCOMPARE(line(19), QString(" iscorp = 'Y'"));
         QCOMPARE(readFile(listPath()), QByteArray("30004\r\n"));
     }
 
     void emptyResultGivesAnEmptyFile() {
-        fixture::pickListKind(*w, CallRound);
-        tick({false, false, false});
-        w->ceSumma->setText("-100000");
-        run();
-        QCOMPARE(w->Run.DebtorCount, 0);
+        RunParameters p = choice(CallRound);
+        p.minDebtSql = "-100000";
+        run(p);
+        QCOMPARE(engine->context().DebtorCount, 0);
         QCOMPARE(readFile(listPath()), QByteArray());
     }
 
     void noListKindRunsTheQueryAndWritesNothingElse() {
-        tick({false, false, false});
-        w->cbTypeCall->setCurrentIndex(-1);
-        run();
-        QCOMPARE(w->Run.DebtorCount, 5);
+        run(choice(-1));
+        QCOMPARE(engine->context().DebtorCount, 5);
         QVERIFY(dm->sqLstPhonDelTab->isOpen());
         QVERIFY(!QFile::exists(listPath()));
-        QVERIFY(sheet->calls.isEmpty());
+        QVERIFY(sheet.calls.isEmpty());
         QCOMPARE(readFile(logPath()).split('\n').size(), 7); // six lines and the last CR LF
     }
 
-    void missingStationFolderIsReportedAndTheWindowStaysUsable() {
-        fixture::pickListKind(*w, CallRound);
-        tick({false, false, false});
+    void missingStationFolderFailsWithItsPath() {
         QDir(work->path()).rmdir("Tulmin/Station");
-        driver->press("OK");
-        QTimer::singleShot(0, w->bbExecute, &QPushButton::click);
-        QTRY_COMPARE(driver->boxTexts.size(), 2);
-        QVERIFY2(driver->boxTexts[1].contains("Tulmin/Station/"), qPrintable(driver->boxTexts[1]));
-        QVERIFY(w->bbExecute->isEnabled());
-        QVERIFY(w->Label1->isHidden());
+        try {
+            run(choice(CallRound));
+            QFAIL("no error");
+        } catch (const std::exception& e) {
+            QVERIFY2(QString(e.what()).contains("Tulmin/Station/"), e.what());
+        }
         QCOMPARE(readFile(logPath()).split('\n').size(), 7);
     }
 
     void analysisWritesTheListThenTheReport() {
-        tick({false, false, false});
-        bool busyDuringReport = false;
-        sheet->onCall = [&](const QString& call) {
+        bool listFirst = false;
+        sheet.onCall = [&](const QString& call) {
             if (call == "connect")
-                busyDuringReport = !w->bbExecute->isEnabled() && w->Label1->isVisible() &&
-                                   w->PrBar->isVisible() && QFile::exists(listPath()) &&
-                                   pixels::countColour(pixels::drawn(w.get()),
-                                                       w->Label1->geometry(), Qt::red) > 100;
+                listFirst = QFile::exists(listPath()) && observer.progressShown;
         };
-        run();
-        QVERIFY(busyDuringReport);
-        QCOMPARE(sheet->calls.at(1), "open " + work->path() + "/Tulmin/DudoVezir/DudoVezir.xls");
-        QCOMPARE(sheet->calls.at(2), "saveAs " + work->path() + "/Тест-Прогон.xls");
-        // Row 2: the first debtor. Its subscriber has no billing row: empty address cells.
-        // The two accounts of 10001 come first, in either order.
-        const QString firstUser = sheet->cells.value({2, 1}).toString();
-        QVERIFY(firstUser == "991001" || firstUser == "991002");
-        QCOMPARE(sheet->cells.value({2, 2}).toString(), QString());
-        QCOMPARE(sheet->cells.value({2, 3}).toString(), QString("10001"));
-        QCOMPARE(sheet->cells.value({2, 5}).toDouble(), firstUser == "991001" ? -100.0 : -150.0);
-        QCOMPARE(sheet->cells.value({4, 3}).toString(), QString("20002"));
-        QCOMPARE(sheet->cells.value({6, 3}).toString(), QString());
-        QCOMPARE(sheet->cells.value({7, 4}).toString(), QString("Сумма оплат на отчётную дату"));
-        QCOMPARE(sheet->cells.value({7, 5}).toDouble(), -100.0 - 150 - 200 - 300 - 50);
-        QCOMPARE(sheet->calls.mid(sheet->calls.size() - 8),
-                 QStringList({"alignRight 7:4-5", "bold 7:3-5", "number 7,5", "text 7,4", "hide 1",
-                              "save", "visible", "disconnect"}));
-        QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp_r where user_id "
-                                          "between 991001 and 991007 and pay_date = current_date")
-                     .toInt(),
-                 5);
-        QVERIFY(w->PrBar->isHidden());
-        QCOMPARE(w->PrBar->maximum(), 5);
-        QCOMPARE(w->PrBar->value(), 5);
+        run(choice(Analysis));
+        QVERIFY(listFirst);
+        QCOMPARE(sheet.calls.at(1), "open " + work->path() + "/Tulmin/DudoVezir/DudoVezir.xls");
+        QCOMPARE(sheet.calls.at(2), "saveAs " + work->path() + "/Тест-Прогон.xls");
+        // The debtor query's order: the two accounts of 10001 first, in either order.
+        const QStringList users = sheet.userIdColumn();
+        QCOMPARE(users.size(), 5);
+        QStringList firstTwo = users.mid(0, 2);
+        firstTwo.sort();
+        QCOMPARE(firstTwo, QStringList({"991001", "991002"}));
+        QCOMPARE(users.mid(2), QStringList({"991003", "991005", "991004"}));
+        // A debtor without a billing row: empty address cells; one with a row: its cells.
+        QCOMPARE(sheet.cells.value({2, 2}), QVariant(QString()));
+        QCOMPARE(sheet.cells.value({2, 3}), QVariant(QString("10001")));
+        QCOMPARE(sheet.cells.value({4, 2}), QVariant(QString("000777")));
+        QCOMPARE(sheet.cells.value({4, 4}), QVariant(QString("Прогонов Пётр")));
+        QVERIFY(sheet.cells.value({4, 6}).toString().contains(" д."));
+        QCOMPARE(sheet.cells.value({4, 5}), QVariant(-200.0));
+        QCOMPARE(sheet.cells.value({6, 3}), QVariant(QString()));
+        QCOMPARE(sheet.cells.value({7, 4}), QVariant(QString("Сумма оплат на отчётную дату")));
+        QCOMPARE(sheet.cells.value({7, 5}), QVariant(-100.0 - 150 - 200 - 300 - 50));
+        QCOMPARE(sheet.calls.mid(sheet.calls.size() - 3),
+                 QStringList({"save", "visible", "disconnect"}));
+        QCOMPARE(snapshotUsers(), QStringList({"991001", "991002", "991003", "991004", "991005"}));
+        QCOMPARE(observer.progressValues, QList<int>({-5, 5}));
+        QVERIFY(!observer.progressShown);
         QVERIFY(dm->sqLstPhonDelTab->isOpen());
-        QCOMPARE(dm->sqListPhone->lines().at(33),
-                 " and t1.user_id = " + sheet->cells.value({6, 1}).toString()); // the last debtor's
     }
 
-    void callRoundInsertsNothing() {
-        fixture::pickListKind(*w, CallRound);
-        tick({false, false, false});
-        run();
-        QVERIFY(sheet->calls.isEmpty());
-        QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp_r where user_id "
-                                          "between 991001 and 991007")
-                     .toInt(),
-                 0);
+    // Small blocks give the same workbook and the same snapshot rows as one block.
+    void blocksChangeNothingOfTheOutputs() {
+        run(choice(General));
+        const auto oneBlock = sheet.cells;
+        const QStringList oneBlockSnapshot = snapshotUsers();
+        removeSnapshots();
+        sheet = {};
+        useLimits({65534, 2});
+        run(choice(General));
+        QCOMPARE(sheet.cells, oneBlock);
+        QCOMPARE(snapshotUsers(), oneBlockSnapshot);
+        QCOMPARE(observer.progressValues, QList<int>({-5, 5, -5, 2, 4, 5}));
+        QCOMPARE(sheet.calls.filter("rows ").mid(0, 3),
+                 QStringList({"rows 2,1 x2", "rows 4,1 x2", "rows 6,1 x1"}));
     }
 
-    void failingReportKeepsInsertedRowsAndCleansUp() {
-        driver->press("OK");
-        fixture::pickListKind(*w, General);
-        tick({false, false, false});
-        sheet->onCall = [](const QString& call) {
-            if (call == "number 4,5")
+    // After any failure the snapshot holds exactly the debtors whose rows are in
+    // the workbook, in whole blocks.
+    void failedInsertLeavesWorkbookAndSnapshotAlike() {
+        useLimits({65534, 2});
+        testdb::exec("report", "create or replace function fail_991003() returns trigger "
+                               "language plpgsql as $$ begin if new.user_id = 991003 then "
+                               "raise exception 'insert refused'; end if; return new; end $$");
+        testdb::exec("report", "create trigger fail_991003 before insert on pays_debs_tmp_r "
+                               "for each row execute function fail_991003()");
+        const auto dropTrigger = qScopeGuard([] {
+            testdb::exec("report", "drop trigger fail_991003 on pays_debs_tmp_r");
+            testdb::exec("report", "drop function fail_991003");
+        });
+        QVERIFY_THROWS_EXCEPTION(std::exception, run(choice(General)));
+        QCOMPARE(sheet.userIdColumn().size(), 2);
+        QStringList inWorkbook = sheet.userIdColumn();
+        inWorkbook.sort();
+        QCOMPARE(snapshotUsers(), inWorkbook);
+        QVERIFY(sheet.calls.contains("clear 4 x2"));
+        QVERIFY(!sheet.calls.contains("save"));
+    }
+
+    void failedWriteLeavesWorkbookAndSnapshotAlike() {
+        useLimits({65534, 2});
+        sheet.onCall = [](const QString& call) {
+            if (call == "rows 6,1 x1")
                 throw std::runtime_error("office gone");
         };
-        driver->press("OK");
-        QTimer::singleShot(0, w->bbExecute, &QPushButton::click);
-        QTRY_COMPARE(driver->boxTexts.size(), 3); // question, list-kind warning, error
-        QCOMPARE(driver->boxTexts[2], QString("office gone."));
-        QVERIFY(w->bbExecute->isEnabled());
-        QVERIFY(w->Label1->isHidden());
-        QVERIFY(w->PrBar->isHidden());
-        QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp_r where user_id "
-                                          "between 991001 and 991007")
-                     .toInt(),
-                 3);
-        QVERIFY(!sheet->calls.contains("disconnect"));
+        QVERIFY_THROWS_EXCEPTION(std::exception, run(choice(General)));
+        QStringList inWorkbook = sheet.userIdColumn();
+        QCOMPARE(inWorkbook.size(), 4);
+        inWorkbook.sort();
+        QCOMPARE(snapshotUsers(), inWorkbook);
+        QVERIFY(!sheet.calls.contains("disconnect"));
     }
 
-    void officeGoneBeforeAnInsertStopsTheReportThere() {
-        driver->press("OK");
-        fixture::pickListKind(*w, General);
-        tick({false, false, false});
-        int checks = 0;
-        sheet->onCall = [&](const QString& call) {
-            if (call == "check" && ++checks == 2)
-                throw std::runtime_error("office gone");
-        };
-        driver->press("OK");
-        QTimer::singleShot(0, w->bbExecute, &QPushButton::click);
-        QTRY_COMPARE(driver->boxTexts.size(), 3);
-        QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp_r where user_id "
-                                          "between 991001 and 991007")
-                     .toInt(),
-                 1);
+    void reportLargerThanASheetIsRefusedBeforeAnythingIsWritten() {
+        useLimits({4, 2});
+        run(choice(Analysis));
+        QCOMPARE(observer.notices.size(), 1);
+        QVERIFY2(observer.notices[0].contains("5") && observer.notices[0].contains("4"),
+                 qPrintable(observer.notices[0]));
+        QVERIFY(sheet.calls.isEmpty());
+        QVERIFY(snapshotUsers().isEmpty());
+        QCOMPARE(readFile(listPath()), QByteArray("10001\r\n10001\r\n20002\r\n30003\r\n\r\n"));
+        useLimits({5, 2});
+        run(choice(General)); // exactly as many as fit
+        QCOMPARE(sheet.userIdColumn().size(), 5);
     }
 
     void snapshotTableFollowsTheTerritory_data() {
-        QTest::addColumn<QString>("territory");
-        QTest::addColumn<QString>("town");
+        QTest::addColumn<QVariant>("territory");
+        QTest::addColumn<QVariant>("town");
         QTest::addColumn<QString>("table");
-        QTest::newRow("territory 2701") << "2701000000000"
-                                        << "1"
-                                        << "pays_debs_tmp";
-        QTest::newRow("town 2700000500000") << "5"
-                                            << "2700000500000"
-                                            << "pays_debs_tmp";
-        QTest::newRow("both") << "2701000000000"
-                              << "2700000500000"
-                              << "pays_debs_tmp";
-        QTest::newRow("other") << "2799999900000"
-                               << "2799999900100"
-                               << "pays_debs_tmp_r";
-        QTest::newRow("nulls") << "null"
-                               << "null"
-                               << "pays_debs_tmp_r";
+        QTest::newRow("territory 2701")
+            << QVariant("2701000000000") << QVariant("1") << "PAYS_DEBS_TMP";
+        QTest::newRow("town 2700000500000")
+            << QVariant("5") << QVariant("2700000500000") << "PAYS_DEBS_TMP";
+        QTest::newRow("other") << QVariant("2799999900000") << QVariant("2799999900100")
+                               << "PAYS_DEBS_TMP_R";
+        QTest::newRow("nulls") << QVariant() << QVariant() << "PAYS_DEBS_TMP_R";
     }
     void snapshotTableFollowsTheTerritory() {
-        QFETCH(QString, territory);
-        QFETCH(QString, town);
+        QFETCH(QVariant, territory);
+        QFETCH(QVariant, town);
         QFETCH(QString, table);
-        SqlQuery& phoneInd = *dm->sqPhoneInd;
-        phoneInd.clear();
-        phoneInd.addLine(QString("select %1::numeric as id_territory, %2::numeric as town_id")
-                             .arg(territory, town));
-        phoneInd.open();
-        w->InsertPaymentSnapshot("991007");
-        QCOMPARE(dm->sqPayDeb->lines().at(0).startsWith("insert into " + table.toUpper() +
-                                                        " values (991007, "),
-                 true);
-        QCOMPARE(testdb::scalar("report", "select count(*) from " + table +
-                                              " where user_id = 991007 and pay_date = current_date")
-                     .toInt(),
-                 1);
-        testdb::exec("report", "delete from " + table + " where user_id = 991007");
+        QCOMPARE(snapshotTableFor({town.toString(), town, territory}), table);
     }
+
+    void snapshotRowsOfABlockInOneStatement() {
+        PaymentSnapshot snapshot(*dm, dm->firstExchange());
+        QCOMPARE(snapshot.table(), QString("PAYS_DEBS_TMP_R"));
+        snapshot.InsertPaymentSnapshot({991007, 991006, 991007});
+        QCOMPARE(snapshotUsers(), QStringList({"991006", "991007", "991007"}));
+        QVERIFY(dm->sqPayDeb->lines().at(0).startsWith("insert into PAYS_DEBS_TMP_R values ("));
+        QVERIFY_THROWS_EXCEPTION(std::exception, dm->insertSnapshotRows("atstown", {991007}));
+    }
+
+    // The window hands its controls to the run and shows the run's state.
+    void windowGathersItsControls() {
+        auto signedIn = fixture::signedInDataModule(Login);
+        ModalDriver driver;
+        auto w = fixture::shownWindow(*signedIn, Town.name, driver);
+        fixture::pickSettlement(*w, Town.name);
+        w->ExchangeBoxes[2]->setChecked(false);
+        w->cbTypeUser->setCurrentIndex(1);
+        w->ceSumma->setText("-12,50");
+        w->DateTimePickerBetween1->setDate(QDate(2005, 1, 1));
+        const RunParameters p = w->gatherRunParameters();
+        QCOMPARE(p.excludedTails, QStringList({"61", "63"}));
+        QCOMPARE(p.exchangeCount, 3);
+        QCOMPARE(p.codePrefix, QString("4217"));
+        QCOMPARE(p.settlement, Town.name);
+        QCOMPARE(p.clientKind, 1);
+        QCOMPARE(p.clientKindText, QString("Организации"));
+        QCOMPARE(p.minDebtText, QString("-12,5"));
+        QCOMPARE(p.minDebtSql, QString("-12.5"));
+        QCOMPARE(p.dateFilter.kind, DateFilter::Between);
+        QCOMPARE(p.dateFilter.first, QDate(2005, 1, 1));
+        QCOMPARE(p.dateFilter.last, QDate::currentDate());
+        QCOMPARE(p.listKind, int(Analysis));
+        QCOMPARE(p.listKindText, QString("Анализ"));
+    }
+
+    void windowIsBusyDuringARunAndUsableAfterAFailure() {
+        auto signedIn = fixture::signedInDataModule(Login);
+        ModalDriver driver;
+        auto w = fixture::shownWindow(*signedIn, Town.name, driver);
+        fixture::pickSettlement(*w, Town.name);
+        Button1Untick(*w);
+        auto recording = std::make_unique<RecordingSpreadsheet>();
+        bool busyDrawn = false;
+        recording->onCall = [&](const QString& call) {
+            if (call == "connect")
+                busyDrawn = !w->bbExecute->isEnabled() && w->PrBar->isVisible() &&
+                            pixels::countColour(pixels::drawn(w.get()), w->Label1->geometry(),
+                                                Qt::red) > 100;
+            if (call.startsWith("rows 2,"))
+                throw std::runtime_error("office gone");
+        };
+        w->cbListExcel = std::move(recording);
+        driver.press("OK");
+        QTimer::singleShot(0, w->bbExecute, &QPushButton::click);
+        QTRY_COMPARE(driver.boxTexts.size(), 2); // the first question, the error
+        QVERIFY(busyDrawn);
+        QCOMPARE(driver.boxTexts[1], QString("office gone."));
+        QVERIFY(w->bbExecute->isEnabled());
+        QVERIFY(w->Label1->isHidden());
+        QVERIFY(w->PrBar->isHidden());
+        QVERIFY(snapshotUsers().isEmpty());
+        w.reset();
+    }
+
+private:
+    static void Button1Untick(TfmMain& w) { QTest::mouseClick(w.Button1, Qt::LeftButton); }
 };
 
 int main(int argc, char** argv) {

@@ -1,61 +1,69 @@
-// The workbook report through a real, headless LibreOffice: the saved .xls is
-// read back through the office and checked cell by cell.
+// The workbook report through a real, headless LibreOffice, driven by the
+// generation run: the saved .xls (or the document the office holds open) is
+// read back through the office and checked cell by cell, beside the snapshot
+// rows in the database.
 #include "data/fmCommonDM.h"
+#include "lists/GenerationRun.h"
 #include "platform/LibreOfficeSpreadsheet.h"
-#include "tests/support/ModalDriver.h"
+#include "tests/support/OfficeReader.h"
+#include "tests/support/RecordingObserver.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/WindowFixture.h"
 #include "ui/TulminaApplication.h"
-#include "ui/frmMain.h"
 
-#include <QCheckBox>
 #include <QProcess>
-#include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <signal.h>
 
 namespace {
-const QString Login = QStringLiteral("wbtest");
 const fixture::Settlement Town{
-    "Тест-Отчёт", "2799999900200", "2799999900000", {"421771", "421772"}};
+    "Тест-Отчёт 'Кавычка'", "2799999900200", "2799999900000", {"421771", "421772"}};
 const fixture::Settlement Empty{"Тест-Пустой", "2799999900300", "2701000000000", {"421773"}};
 
-// Forwards to the office and can kill it before a given operation.
+// Forwards every operation to the office, and can kill the office before the
+// k-th block of rows.
 class KillingSpreadsheet : public Spreadsheet {
 public:
-    explicit KillingSpreadsheet(LibreOfficeSpreadsheet& office) : office_(office) {}
-    QString pipeName;
-    QString killBefore; // e.g. "number" (the k-th numeric cell write)
-    int killAtCount = 0;
-    int numbers = 0;
+    KillingSpreadsheet(Spreadsheet& office, QString pipeName)
+        : office_(office), pipeName_(std::move(pipeName)) {}
+    int killBeforeWrite = 0; // 0: never
+    int writes = 0;
 
     void connect() override { office_.connect(); }
     void openWorkbook(const QString& p) override { office_.openWorkbook(p); }
     void saveWorkbookAs(const QString& p) override { office_.saveWorkbookAs(p); }
-    void setCellText(int r, int c, const QString& t) override { office_.setCellText(r, c, t); }
-    void setCellNumber(int r, int c, double v) override {
-        if (killBefore == "number" && ++numbers == killAtCount) {
-            QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + pipeName});
+    void writeRows(int row, int column, const std::vector<Row>& rows) override {
+        if (++writes == killBeforeWrite) {
+            QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + pipeName_});
             QTest::qWait(500);
         }
-        office_.setCellNumber(r, c, v);
+        office_.writeRows(row, column, rows);
     }
+    void clearRows(int row, int count) override { office_.clearRows(row, count); }
     void alignRight(int r, int a, int b) override { office_.alignRight(r, a, b); }
     void setBold(int r, int a, int b) override { office_.setBold(r, a, b); }
     void hideColumn(int c) override { office_.hideColumn(c); }
     void saveWorkbook() override { office_.saveWorkbook(); }
     void makeVisible() override { office_.makeVisible(); }
     void disconnect() override { office_.disconnect(); }
+    void markUnchanged() override { office_.markUnchanged(); }
 
 private:
-    LibreOfficeSpreadsheet& office_;
+    Spreadsheet& office_;
+    QString pipeName_;
 };
 
-int snapshotRows(const QString& table) {
-    return testdb::scalar("report", "select count(*) from " + table +
-                                        " where user_id between 992001 and 992009")
-        .toInt();
+QStringList snapshotUsers(const QString& table) {
+    return testdb::column("report", "select user_id from " + table +
+                                        " where user_id between 992001 and 992009 order by 1");
+}
+
+QStringList userIdColumn(const OfficeReader::Sheet& sheet) {
+    QStringList ids;
+    for (size_t r = 1; r < sheet.rows.size() && !sheet.rows[r][0].text.isEmpty(); ++r)
+        ids << sheet.rows[r][0].text;
+    return ids;
 }
 } // namespace
 
@@ -63,134 +71,157 @@ class TestWorkbook : public QObject {
     Q_OBJECT
     QTemporaryDir profile;
     QTemporaryDir work;
+    office::Options options;
     std::unique_ptr<LibreOfficeSpreadsheet> office;
+    std::unique_ptr<OfficeReader> reader;
     std::unique_ptr<TdmCommon> dm;
-    std::unique_ptr<ModalDriver> driver;
-    std::unique_ptr<TfmMain> w;
-    KillingSpreadsheet* killer = nullptr;
-    QString pipeName = QStringLiteral("tulmina_test_%1").arg(QCoreApplication::applicationPid());
+    RecordingObserver observer;
 
-    void openWindowOn(const fixture::Settlement& s) {
-        dm = fixture::signedInDataModule(Login);
-        driver = std::make_unique<ModalDriver>();
-        w = fixture::shownWindow(*dm, s.name, *driver);
-        fixture::pickSettlement(*w, s.name);
-        for (int k = 1; k <= w->ExchangeCount; ++k)
-            w->ExchangeBoxes[k]->setChecked(false);
-        auto k = std::make_unique<KillingSpreadsheet>(*office);
-        k->pipeName = pipeName;
-        killer = k.get();
-        w->cbListExcel = std::move(k);
-        driver->press("OK");
-        fixture::pickListKind(*w, General);
-        QDir::setCurrent(work.path());
+    RunParameters choice(const fixture::Settlement& s) const {
+        RunParameters p;
+        p.clientKindText = "Квартирники";
+        p.minDebtSql = "0";
+        p.settlement = s.name;
+        p.codePrefix = "4217";
+        p.exchangeCount = int(s.codes.size());
+        p.listKind = General;
+        p.listKindText = "Общий";
+        return p;
     }
-    QString workbookPath(const QString& settlement) const {
-        return work.path() + "/" + settlement + ".xls";
+    void runOn(const fixture::Settlement& s, Spreadsheet& sheet, RunLimits limits = {}) {
+        dm->showExchangesOf(s.name);
+        GenerationRun(*dm, observer, limits).run(choice(s), &sheet);
+    }
+    QString workbookPath(const fixture::Settlement& s) const {
+        return work.path() + "/" + s.name + ".xls";
     }
 
 private slots:
     void initTestCase() {
-        LibreOfficeSpreadsheet::Options options;
-        options.pipeName = pipeName;
+        options.pipeName =
+            QStringLiteral("tulmina_test_%1").arg(QCoreApplication::applicationPid());
         options.profileDir = profile.path();
         options.headless = true;
         office = std::make_unique<LibreOfficeSpreadsheet>(options);
+        reader = std::make_unique<OfficeReader>(options);
         fixture::prepareWorkFolder(work.path());
+        QDir::setCurrent(work.path());
         fixture::removeTestSettlements();
         fixture::addSettlement(Town);
         fixture::addSettlement(Empty);
         fixture::removeDebtors(Town);
-        fixture::addDebtors(Town,
-                            {{"4217710001", -1234.5, 992001}, {"4217720002", -10.25, 992002}});
+        fixture::addDebtors(Town, {{"4217701234", -1234.5, 992001},
+                                   {"4217720002", -10.25, 992002},
+                                   {"4217720003", -5, 992003}});
         testdb::exec("kvarn", "delete from t_users where user_id between 992001 and 992009");
         testdb::exec("kvarn",
                      "insert into t_users (user_id, account, name, flat, house_id) "
                      "select 992001, '01234', 'Тестов Иван Петрович', '5', min(h.house_id) "
                      "from o_houses h join t_streets_ref s using (street_id) "
                      "where s.type_street_id = 3 and h.corpus = '2'");
+        testdb::exec("kvarn", "insert into t_users (user_id, account, name, flat, house_id) "
+                              "select 992003, '300', null, '0', min(house_id) from o_houses");
     }
     void cleanupTestCase() {
-        w.reset();
         dm.reset();
-        if (office)
-            office->terminateOffice();
-        QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + pipeName}); // whatever did not end
+        office.reset();
+        if (reader)
+            reader->terminate();
+        QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + options.pipeName});
         QTest::qWait(300);
         fixture::removeDebtors(Town);
-        testdb::exec("report", "delete from pays_debs_tmp where user_id between 992001 and 992009");
-        testdb::exec("report",
-                     "delete from pays_debs_tmp_r where user_id between 992001 and 992009");
+        for (const char* t : {"pays_debs_tmp", "pays_debs_tmp_r"})
+            testdb::exec("report",
+                         QString("delete from %1 where user_id between 992001 and 992009").arg(t));
         testdb::exec("kvarn", "delete from t_users where user_id between 992001 and 992009");
         fixture::removeTestSettlements();
-        testdb::dropLinkIfAny(Login);
         QDir::setCurrent("/");
     }
     void init() {
-        testdb::exec("report",
-                     "delete from pays_debs_tmp_r where user_id between 992001 and 992009");
-        testdb::exec("report", "delete from pays_debs_tmp where user_id between 992001 and 992009");
+        for (const char* t : {"pays_debs_tmp", "pays_debs_tmp_r"})
+            testdb::exec("report",
+                         QString("delete from %1 where user_id between 992001 and 992009").arg(t));
+        dm = std::make_unique<TdmCommon>();
+        dm->SQLConnectionKvarn.open();
+        observer = {};
     }
-    void cleanup() {
-        w.reset();
-        driver.reset();
-        dm.reset();
-    }
+    void cleanup() { dm.reset(); }
 
+    // Blocks of one debtor: every block a call of its own into the office.
     void reportReadsBackCellByCell() {
-        openWindowOn(Town);
-        w->bbExecuteClick();
-        const auto sheet = office->readBack(workbookPath(Town.name), 4, 6);
-        const auto& r1 = sheet.rows[0];
-        QCOMPARE(r1[0].text, QString("ID"));
-        QCOMPARE(r1[1].text, QString("Лицевой счёт"));
-        QCOMPARE(r1[5].text, QString("Адрес"));
+        runOn(Town, *office, {65534, 1});
+        const auto sheet = reader->readFile(workbookPath(Town), 5, 6);
+        const auto& title = sheet.rows[0];
+        QCOMPARE(title[0].text, QString("ID"));
+        QCOMPARE(title[1].text, QString("Лицевой счёт"));
+        QCOMPARE(title[5].text, QString("Адрес"));
         const auto& r2 = sheet.rows[1];
         QCOMPARE(r2[0].text, QString("992001"));
         QVERIFY(!r2[0].isNumber);
-        QCOMPARE(r2[1].text, QString("01234")); // a text keeps its leading zero
+        QCOMPARE(r2[1].text, QString("01234")); // texts keep their leading zeros
         QVERIFY(!r2[1].isNumber);
-        QCOMPARE(r2[2].text, QString("10001"));
+        QCOMPARE(r2[2].text, QString("01234"));
+        QVERIFY(!r2[2].isNumber);
         QCOMPARE(r2[3].text, QString("Тестов Иван Петрович"));
         QVERIFY(r2[4].isNumber);
         QCOMPARE(r2[4].value, -1234.5);
-        QVERIFY2(r2[5].text.contains(" ш. ") || r2[5].text.contains("ШОССЕ"),
+        QVERIFY2(r2[5].text.contains(" ШОССЕ д.") && r2[5].text.endsWith("/2 кв.5"),
                  qPrintable(r2[5].text));
-        QVERIFY(r2[5].text.contains("/2 кв.5"));
         const auto& r3 = sheet.rows[2]; // a debtor without a billing row
         QCOMPARE(r3[0].text, QString("992002"));
-        QCOMPARE(r3[1].text, QString());
-        QCOMPARE(r3[3].text, QString());
+        QCOMPARE(r3[1].text + r3[3].text + r3[5].text, QString());
+        QCOMPARE(r3[2].text, QString("20002"));
         QCOMPARE(r3[4].value, -10.25);
-        const auto& total = sheet.rows[3];
+        const auto& r4 = sheet.rows[3]; // a subscriber without a name, flat "0"
+        QCOMPARE(r4[1].text, QString("300"));
+        QCOMPARE(r4[3].text, QString());
+        QVERIFY2(!r4[5].text.contains("кв."), qPrintable(r4[5].text));
+        const auto& total = sheet.rows[4];
         QCOMPARE(total[3].text, QString("Сумма оплат на отчётную дату"));
-        QCOMPARE(total[4].value, -1244.75);
+        QCOMPARE(total[4].value, -1249.75);
         QVERIFY(total[2].bold && total[3].bold && total[4].bold);
-        QVERIFY(!total[1].bold && !total[5].bold);
+        QVERIFY(!total[1].bold && !total[5].bold && !r2[3].bold);
         QVERIFY(total[3].alignedRight && total[4].alignedRight);
         QVERIFY(!total[2].alignedRight);
-        QVERIFY(!r2[3].bold);
         QCOMPARE(sheet.columnVisible, std::vector<bool>({false, true, true, true, true, true}));
-        QCOMPARE(snapshotRows("pays_debs_tmp_r"), 2);
-        QCOMPARE(snapshotRows("pays_debs_tmp"), 0);
+        QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList({"992001", "992002", "992003"}));
+        QCOMPARE(snapshotUsers("pays_debs_tmp"), QStringList());
+        QCOMPARE(observer.progressValues, QList<int>({-3, 1, 2, 3}));
     }
 
-    void secondReportOverwritesTheSameFile() {
-        openWindowOn(Town);
-        w->bbExecuteClick();
+    void secondReportReplacesTheFirstInTheOfficeAndOnDisk() {
+        runOn(Town, *office);
         testdb::exec("report", "update lst_deb_always set cur_deb = -99 where user_id = 992002");
-        w->bbExecuteClick();
-        testdb::exec("report", "update lst_deb_always set cur_deb = -10.25 where user_id = 992002");
-        const auto sheet = office->readBack(workbookPath(Town.name), 4, 6);
-        QCOMPARE(sheet.rows[2][4].value, -99.0);
-        QCOMPARE(snapshotRows("pays_debs_tmp_r"), 4); // each report inserts its own rows
+        const auto restore = qScopeGuard([] {
+            testdb::exec("report",
+                         "update lst_deb_always set cur_deb = -10.25 where user_id = 992002");
+        });
+        const int documents = reader->openDocuments();
+        runOn(Town, *office);
+        QCOMPARE(reader->openDocuments(), documents);
+        QCOMPARE(reader->readFile(workbookPath(Town), 4, 6).rows[2][4].value, -99.0);
+        QCOMPARE(snapshotUsers("pays_debs_tmp_r").size(), 6); // each report its own rows
         QCOMPARE(QDir(work.path()).entryList({"*.xls"}).size(), 1);
     }
 
+    void anEarlierReportTheUserChangedIsNeverClosed() {
+        runOn(Town, *office);
+        reader->editOpenDocument(workbookPath(Town), 2, 4, "правка оператора");
+        const auto closeIt = qScopeGuard([&] { reader->closeOpenDocument(workbookPath(Town)); });
+        try {
+            runOn(Town, *office);
+            QFAIL("the changed report was replaced");
+        } catch (const std::exception& e) {
+            QVERIFY2(QString(e.what()).contains(Town.name + ".xls"), e.what());
+        }
+        QVERIFY(reader->isModified(workbookPath(Town)));
+        QCOMPARE(reader->readOpenDocument(workbookPath(Town), 2, 4).rows[1][3].text,
+                 QString("правка оператора"));
+    }
+
     void zeroDebtorsGiveOnlyTheTotalRow() {
-        openWindowOn(Empty);
-        w->bbExecuteClick();
-        const auto sheet = office->readBack(workbookPath(Empty.name), 3, 6);
+        runOn(Empty, *office);
+        const auto sheet = reader->readFile(workbookPath(Empty), 3, 6);
         QCOMPARE(sheet.rows[1][3].text, QString("Сумма оплат на отчётную дату"));
         QVERIFY(sheet.rows[1][4].isNumber);
         QCOMPARE(sheet.rows[1][4].value, 0.0);
@@ -198,34 +229,65 @@ private slots:
         QVERIFY(sheet.rows[1][3].alignedRight);
         QCOMPARE(sheet.rows[2][3].text, QString());
         QVERIFY(!sheet.columnVisible[0]);
-        QCOMPARE(snapshotRows("pays_debs_tmp") + snapshotRows("pays_debs_tmp_r"), 0);
+        QCOMPARE(snapshotUsers("pays_debs_tmp").size() + snapshotUsers("pays_debs_tmp_r").size(),
+                 0);
     }
 
-    void missingTemplateIsReportedAndInsertsNothing() {
-        openWindowOn(Town);
+    void missingTemplateFailsAndInsertsNothing() {
         const QString tpl = work.path() + "/Tulmin/DudoVezir/DudoVezir.xls";
         QVERIFY(QFile::rename(tpl, tpl + ".away"));
-        QTimer::singleShot(0, w->bbExecute, &QPushButton::click);
-        QTRY_COMPARE_WITH_TIMEOUT(driver->boxTexts.size(), 3, 30000);
-        QVERIFY(QFile::rename(tpl + ".away", tpl));
-        QVERIFY(!driver->boxTexts[2].isEmpty());
-        QCOMPARE(snapshotRows("pays_debs_tmp_r"), 0);
-        QVERIFY(w->bbExecute->isEnabled());
+        const auto putBack = qScopeGuard([&] { QFile::rename(tpl + ".away", tpl); });
+        QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, *office));
+        QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList());
     }
 
-    void officeKilledMidReportIsReportedAndTheNextReportWorks() {
-        openWindowOn(Town);
-        killer->killBefore = "number";
-        killer->killAtCount = 2; // after the first debtor's row and both snapshots but one
-        QTimer::singleShot(0, w->bbExecute, &QPushButton::click);
-        QTRY_COMPARE_WITH_TIMEOUT(driver->boxTexts.size(), 3, 60000);
-        QVERIFY(!driver->boxTexts[2].isEmpty());
-        QCOMPARE(snapshotRows("pays_debs_tmp_r"), 2); // the second debtor's insert came before
-        killer->killBefore.clear();
-        w->bbExecuteClick();
-        const auto sheet = office->readBack(workbookPath(Town.name), 4, 6);
-        QCOMPARE(sheet.rows[3][3].text, QString("Сумма оплат на отчётную дату"));
-        QCOMPARE(snapshotRows("pays_debs_tmp_r"), 4);
+    // After a failure the snapshot holds exactly the debtors whose rows the
+    // workbook left open in the office holds.
+    void failedInsertTakesItsBlockOutOfTheOpenWorkbook() {
+        testdb::exec("report", "create or replace function fail_992003() returns trigger "
+                               "language plpgsql as $$ begin if new.user_id = 992003 then "
+                               "raise exception 'insert refused'; end if; return new; end $$");
+        testdb::exec("report", "create trigger fail_992003 before insert on pays_debs_tmp_r "
+                               "for each row execute function fail_992003()");
+        const auto dropTrigger = qScopeGuard([] {
+            testdb::exec("report", "drop trigger fail_992003 on pays_debs_tmp_r");
+            testdb::exec("report", "drop function fail_992003");
+        });
+        QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, *office, {65534, 2}));
+        const auto open = reader->readOpenDocument(workbookPath(Town), 5, 6);
+        QCOMPARE(userIdColumn(open), QStringList({"992001", "992002"}));
+        QCOMPARE(open.rows[3][2].text + open.rows[3][4].text, QString());
+        QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList({"992001", "992002"}));
+        // The failed report holds nothing of the user's: the next one replaces it.
+        testdb::exec("report",
+                     "delete from pays_debs_tmp_r where user_id between 992001 and 992009");
+        QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, *office, {65534, 2}));
+        QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList({"992001", "992002"}));
+    }
+
+    void officeKilledMidReportLeavesWholeBlocksAndTheNextReportWorks() {
+        KillingSpreadsheet killer(*office, options.pipeName);
+        killer.killBeforeWrite = 2;
+        QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, killer, {65534, 2}));
+        QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList({"992001", "992002"}));
+        runOn(Town, *office);
+        const auto sheet = reader->readFile(workbookPath(Town), 5, 6);
+        QCOMPARE(userIdColumn(sheet), QStringList({"992001", "992002", "992003"}));
+        QCOMPARE(sheet.rows[4][3].text, QString("Сумма оплат на отчётную дату"));
+    }
+
+    void anOfficeThatNeverAnswersIsGivenUpOn() {
+        office::Options silent = options;
+        silent.pipeName += "_silent";
+        silent.program = "/bin/true";
+        silent.startTimeoutMs = 500;
+        LibreOfficeSpreadsheet never(silent);
+        try {
+            never.connect();
+            QFAIL("connected to nothing");
+        } catch (const std::exception& e) {
+            QVERIFY2(QString(e.what()).contains("LibreOffice не ответил"), e.what());
+        }
     }
 };
 

@@ -1,5 +1,4 @@
 // Settlement list and the row of exchange check boxes of the main window.
-#include "data/SqlLexer.h"
 #include "data/fmCommonDM.h"
 #include "ui/frmMain.h"
 
@@ -37,13 +36,8 @@ void TfmMain::LoadSettlements() {
 }
 
 void TfmMain::cbSettlementSelect() {
+    dm_->showExchangesOf(cbSettlement->currentText());
     SqlQuery& phoneInd = *dm_->sqPhoneInd;
-    phoneInd.clear();
-    phoneInd.addLine(QStringLiteral("select * from atstown t where name = ") +
-                     sqllex::quoteLiteral(cbSettlement->currentText()) +
-                     QStringLiteral(" order by atskod"));
-    phoneInd.open();
-    phoneInd.first();
     NextBoxLeft = 34;
     NextLabelLeft = 34;
     clearExchangeRow();

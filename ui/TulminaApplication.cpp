@@ -2,6 +2,7 @@
 
 #include "ui/MessageBoxes.h"
 
+#include <csignal>
 #include <exception>
 
 TulminaApplication::TulminaApplication(int& argc, char** argv) : QApplication(argc, argv) {
@@ -10,6 +11,9 @@ TulminaApplication::TulminaApplication(int& argc, char** argv) : QApplication(ar
     // The main window ends the program when it closes, not the last window:
     // a message box may be the only window shown.
     setQuitOnLastWindowClosed(false);
+    // An office that dies leaves its bridge writing into a closed pipe: that
+    // must become an error of the office call, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool TulminaApplication::notify(QObject* receiver, QEvent* event) {

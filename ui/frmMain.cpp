@@ -3,7 +3,6 @@
 #include "data/Session.h"
 #include "data/fmCommonDM.h"
 #include "platform/RegionalForms.h"
-#include "platform/TextFile.h"
 #include "ui/AmountEdit.h"
 #include "ui/AppIcon.h"
 #include "ui/DatePickerStyle.h"
@@ -120,6 +119,12 @@ TfmMain::TfmMain(QWidget* parent) : QWidget(parent) {
 
 TfmMain::~TfmMain() = default;
 
+void TfmMain::setDataModule(TdmCommon* dm) {
+    dm_ = dm;
+    RunObserver& observer = *this;
+    generation_ = std::make_unique<GenerationRun>(*dm, observer);
+}
+
 void TfmMain::createControls() {
     Label4 = boldLabel(this, "Label4", "Населенный пункт", {0, 0, 112, 13});
     cbSettlement = comboBox(this, "cbSettlement", {1, 12, 233, 21}, {});
@@ -185,24 +190,27 @@ void TfmMain::createControls() {
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
 
+// Each handler reports its own errors: none may pass through Qt's signal code.
 void TfmMain::connectHandlers() {
-    connect(cbTypeCall, &QComboBox::activated, this, &TfmMain::cbTypeCallChange);
-    connect(cbSettlement, &QComboBox::activated, this, &TfmMain::cbSettlementSelect);
-    connect(Button1, &QPushButton::clicked, this, &TfmMain::Button1Click);
-    connect(bbExecute, &QPushButton::clicked, this, &TfmMain::bbExecuteClick);
+    const auto handler = [this](void (TfmMain::*h)()) {
+        return [this, h] { msgbox::reportErrors([this, h] { (this->*h)(); }); };
+    };
+    connect(cbTypeCall, &QComboBox::activated, this, handler(&TfmMain::cbTypeCallChange));
+    connect(cbSettlement, &QComboBox::activated, this, handler(&TfmMain::cbSettlementSelect));
+    connect(Button1, &QPushButton::clicked, this, handler(&TfmMain::Button1Click));
+    connect(bbExecute, &QPushButton::clicked, this, handler(&TfmMain::bbExecuteClick));
     const std::pair<DatePicker*, void (TfmMain::*)()> pickers[] = {
         {DateTimePickerTo, &TfmMain::DateTimePickerToClick},
         {DateTimePickerAfter, &TfmMain::DateTimePickerAfterClick},
         {DateTimePickerBetween1, &TfmMain::DateTimePickerBetween1Click},
         {DateTimePickerBetween2, &TfmMain::DateTimePickerBetween2Click}};
-    for (const auto& [picker, handler] : pickers) {
-        connect(picker, &DatePicker::clicked, this, handler);
-        connect(picker, &QDateEdit::dateChanged, this, handler);
+    for (const auto& [picker, h] : pickers) {
+        connect(picker, &DatePicker::clicked, this, handler(h));
+        connect(picker, &QDateEdit::dateChanged, this, handler(h));
     }
 }
 
 void TfmMain::FormCreate() {
-    Run.DateClause.clear();
     DateTimePickerTo->setDate(QDate::currentDate());
     DateTimePickerBetween2->setDate(QDate::currentDate());
 }
@@ -213,11 +221,9 @@ void TfmMain::showMainWindow() {
         return;
     }
     shownOnce_ = true;
-    const auto showAnyway = qScopeGuard([this] {
-        if (!closedForGood_)
-            show();
-    });
-    FormShow();
+    msgbox::reportErrors([this] { FormShow(); });
+    if (!closedForGood_)
+        show();
 }
 
 void TfmMain::FormShow() {
@@ -232,10 +238,13 @@ void TfmMain::FormShow() {
     repaint();
 }
 
+// The close is carried out only when the close-query handler gets through;
+// when it fails, its error is reported and the window stays.
 void TfmMain::closeEvent(QCloseEvent* event) {
-    // The close is carried out only when the close-query handler gets through.
-    event->ignore();
-    FormCloseQuery();
+    if (!msgbox::reportErrors([this] { FormCloseQuery(); })) {
+        event->ignore();
+        return;
+    }
     event->accept();
     FormClose();
     closedForGood_ = true;
@@ -282,4 +291,74 @@ void TfmMain::DateTimePickerBetween1Click() {
 }
 void TfmMain::DateTimePickerBetween2Click() {
     Between->setChecked(true);
+}
+
+void TfmMain::bbExecuteClick() {
+    // Whatever way the run ends, the window is left usable.
+    const auto restore = qScopeGuard([this] {
+        bbExecute->setEnabled(true);
+        Label1->hide();
+        PrBar->hide();
+    });
+    generation_->run(gatherRunParameters(), cbListExcel.get());
+}
+
+RunParameters TfmMain::gatherRunParameters() {
+    ceSumma->normalize(); // as when the field loses the focus to the button
+    RunParameters p;
+    p.clientKind = cbTypeUser->currentIndex();
+    p.clientKindText = cbTypeUser->currentText();
+    p.minDebtText = ceSumma->text();
+    p.minDebtSql = ceSumma->amountForSql();
+    p.settlement = cbSettlement->currentText();
+    p.codePrefix = CodAts->text();
+    p.exchangeCount = ExchangeCount;
+    for (ExchangeCursor = 1; ExchangeCursor <= ExchangeCount; ++ExchangeCursor) {
+        QCheckBox* box = ExchangeBoxes[ExchangeCursor];
+        if (box && box->isChecked())
+            p.excludedTails << ExchangeLabels[ExchangeCursor]->text();
+    }
+    // Tested in this order: were several on, the last would win.
+    if (ToTime->isChecked())
+        p.dateFilter = {DateFilter::Before, DateTimePickerTo->date(), {}};
+    if (After->isChecked())
+        p.dateFilter = {DateFilter::After, DateTimePickerAfter->date(), {}};
+    if (Between->isChecked())
+        p.dateFilter = {DateFilter::Between, DateTimePickerBetween1->date(),
+                        DateTimePickerBetween2->date()};
+    p.listKind = cbTypeCall->currentIndex();
+    p.listKindText = cbTypeCall->currentText();
+    return p;
+}
+
+void TfmMain::notice(const QString& text) {
+    msgbox::inform(text);
+}
+
+// The run holds the user-interface thread: what it shows is painted at once.
+void TfmMain::busy() {
+    Label1->show();
+    repaint();
+    bbExecute->setEnabled(false);
+}
+
+void TfmMain::progressStarted(int maximum) {
+    PrBar->show();
+    PrBar->setMaximum(maximum);
+    PrBar->repaint();
+}
+
+// Painted only when the filled part grows by a pixel.
+void TfmMain::progress(int rowsDone) {
+    const auto pixels = [this](int value) {
+        return PrBar->maximum() > 0 ? qint64(value) * PrBar->width() / PrBar->maximum() : 0;
+    };
+    const bool grows = pixels(rowsDone) != pixels(PrBar->value());
+    PrBar->setValue(rowsDone);
+    if (grows)
+        PrBar->repaint();
+}
+
+void TfmMain::progressFinished() {
+    PrBar->hide();
 }

@@ -1,4 +1,7 @@
 #pragma once
+#include "lists/GenerationRun.h"
+#include "lists/RunObserver.h"
+#include "lists/RunParameters.h"
 #include "platform/Spreadsheet.h"
 #include "ui/ExchangeCode.h"
 
@@ -17,30 +20,6 @@ class QPushButton;
 class QRadioButton;
 class AmountEdit;
 class TdmCommon;
-class TextFile;
-
-// Selected index of cbTypeCall and of cbTypeUser.
-enum ListKind { CallRound = 0, General = 1, Analysis = 2 };
-enum ClientKind { Residential = 0, Organisation = 1 };
-
-// Values of a generation run; each run overwrites them.
-struct RunContext {
-    QString RunStamp;
-    QString StationFilePath;
-    QString TemplateFilePath;
-    qint32 DebtorCount = 0;
-    QString DateClause;
-};
-
-// Values of the workbook report; each report sets them afresh.
-struct ReportState {
-    QString WorkDir;
-    qint32 FirstColumn = 1;
-    qint32 CurrentRow = 2;
-    QString CurrentUserId;
-    double CurrentDebt = 0.0;
-    double DebtTotal = 0.0;
-};
 
 // A date picker that also tells when it is clicked.
 class DatePicker : public QDateEdit {
@@ -55,9 +34,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 };
 
-// The main window fmMain. Its generation run (bbExecuteClick and the outputs it
-// calls) is defined with the debtor lists, in lists/.
-class TfmMain : public QWidget {
+// The main window fmMain. Its run button hands what the user chose to the
+// generation run (lists/) and shows the run's busy state and progress.
+class TfmMain : public QWidget, private RunObserver {
     Q_OBJECT
 public:
     static constexpr int MaxExchanges = 30;
@@ -65,7 +44,7 @@ public:
     explicit TfmMain(QWidget* parent = nullptr);
     ~TfmMain() override;
 
-    void setDataModule(TdmCommon* dm) { dm_ = dm; }
+    void setDataModule(TdmCommon* dm);
     TdmCommon* dataModule() const { return dm_; }
 
     // Shows the window; the first time, its show handler runs first and may
@@ -110,9 +89,8 @@ public:
     int NextBoxLeft = 40;
     int NextLabelLeft = 39;
 
-    RunContext Run;
-    ReportState Report;
-    std::unique_ptr<TextFile> textFile; // the one text file of a run
+    // Values of the last run.
+    const RunContext& runContext() const { return generation_->context(); }
 
     // Handlers.
     void FormCreate();
@@ -132,12 +110,9 @@ public:
     void AddExchangeBox();
     void AddExchangeLabel(exchange::Family family);
 
-    // Debtor list generation (lists/).
+    // Debtor list generation: what the window's controls say, handed to the run.
     void bbExecuteClick();
-    void WritePhoneList();
-    void BuildDebtorWorkbook();
-    void InsertPaymentSnapshot(const QString& userId);
-    void showProgress(int rowsDone);
+    RunParameters gatherRunParameters();
 
 signals:
     void closed(); // the window has closed: the program ends
@@ -152,7 +127,15 @@ private:
     void buildExchangeRow(bool byOwnFamily);
     int countExchangeRows();
 
+    // How the run reaches the window.
+    void notice(const QString& text) override;
+    void busy() override;
+    void progressStarted(int maximum) override;
+    void progress(int rowsDone) override;
+    void progressFinished() override;
+
     TdmCommon* dm_ = nullptr;
+    std::unique_ptr<GenerationRun> generation_;
     bool shownOnce_ = false;
     bool closedForGood_ = false;
 };

@@ -8,7 +8,8 @@
 #include <functional>
 
 // A spreadsheet that records what the report asks of it, for tests of the
-// report's logic. The real office is tested in the workbook tests.
+// report's logic; every operation is recorded and may be made to fail. The
+// real office is tested in the workbook tests.
 class RecordingSpreadsheet : public Spreadsheet {
 public:
     QStringList calls;                               // one entry per operation, in order
@@ -18,13 +19,19 @@ public:
     void connect() override { record("connect"); }
     void openWorkbook(const QString& path) override { record("open " + path); }
     void saveWorkbookAs(const QString& path) override { record("saveAs " + path); }
-    void setCellText(int row, int column, const QString& text) override {
-        record(QStringLiteral("text %1,%2").arg(row).arg(column));
-        cells[{row, column}] = text;
+    void writeRows(int firstRow, int firstColumn, const std::vector<Row>& rows) override {
+        record(QStringLiteral("rows %1,%2 x%3").arg(firstRow).arg(firstColumn).arg(rows.size()));
+        for (size_t r = 0; r < rows.size(); ++r)
+            for (size_t c = 0; c < rows[r].size(); ++c)
+                cells[{firstRow + int(r), firstColumn + int(c)}] =
+                    std::visit([](const auto& v) { return QVariant(v); }, rows[r][c]);
     }
-    void setCellNumber(int row, int column, double value) override {
-        record(QStringLiteral("number %1,%2").arg(row).arg(column));
-        cells[{row, column}] = value;
+    void clearRows(int firstRow, int rowCount) override {
+        record(QStringLiteral("clear %1 x%2").arg(firstRow).arg(rowCount));
+        for (auto it = cells.begin(); it != cells.end();)
+            it = it.key().first >= firstRow && it.key().first < firstRow + rowCount
+                     ? cells.erase(it)
+                     : std::next(it);
     }
     void alignRight(int row, int first, int last) override {
         record(QStringLiteral("alignRight %1:%2-%3").arg(row).arg(first).arg(last));
@@ -36,7 +43,16 @@ public:
     void saveWorkbook() override { record("save"); }
     void makeVisible() override { record("visible"); }
     void disconnect() override { record("disconnect"); }
-    void checkConnection() override { record("check"); }
+    void markUnchanged() override { record("unchanged"); }
+
+    // The debtor rows the sheet holds: user id cells of rows 2 onwards, up to
+    // the first row without one.
+    QStringList userIdColumn() const {
+        QStringList ids;
+        for (int row = 2; cells.contains({row, 1}); ++row)
+            ids << cells.value({row, 1}).toString();
+        return ids;
+    }
 
 private:
     void record(const QString& call) {

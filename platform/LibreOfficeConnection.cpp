@@ -1,0 +1,151 @@
+#include "platform/LibreOfficeConnection.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <QUrl>
+
+#include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/frame/Desktop.hpp>
+#include <cppuhelper/bootstrap.hxx>
+
+namespace office {
+
+rtl::OUString ou(const QString& s) {
+    return rtl::OUString(reinterpret_cast<const sal_Unicode*>(s.utf16()), sal_Int32(s.size()));
+}
+
+QString qs(const rtl::OUString& s) {
+    return QString(reinterpret_cast<const QChar*>(s.getStr()), s.getLength());
+}
+
+rtl::OUString fileUrl(const QString& path) {
+    return ou(QUrl::fromLocalFile(QDir::cleanPath(path)).toString(QUrl::FullyEncoded));
+}
+
+css::uno::Sequence<css::beans::PropertyValue>
+properties(std::initializer_list<std::pair<const char*, css::uno::Any>> list) {
+    css::uno::Sequence<css::beans::PropertyValue> result(sal_Int32(list.size()));
+    auto* out = result.getArray();
+    for (const auto& [name, value] : list) {
+        out->Name = rtl::OUString::createFromAscii(name);
+        out->Value = value;
+        ++out;
+    }
+    return result;
+}
+
+void failed(const css::uno::Exception& e, const char* what) {
+    const QString message = qs(e.Message).trimmed();
+    throw std::runtime_error(
+        (message.isEmpty() ? QStringLiteral("LibreOffice: %1 failed").arg(QLatin1String(what))
+                           : message)
+            .toStdString());
+}
+
+namespace {
+
+Reference<css::uno::XComponentContext> localContext() {
+    // The bootstrap reads its type libraries and services through the office's
+    // fundamentalrc; without it the bootstrap fails.
+    static const Reference<css::uno::XComponentContext> context = [] {
+        if (qEnvironmentVariableIsEmpty("URE_BOOTSTRAP"))
+            qputenv("URE_BOOTSTRAP", "vnd.sun.star.pathname:" OFFICE_PROGRAM_DIR "/fundamentalrc");
+        try {
+            return cppu::defaultBootstrap_InitialComponentContext();
+        } catch (const cppu::BootstrapException& e) {
+            throw std::runtime_error(qs(e.getMessage()).toStdString());
+        }
+    }();
+    return context;
+}
+
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
+Connection::Connection(Options options) : options_(std::move(options)) {
+    if (options_.profileDir.isEmpty())
+        options_.profileDir =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            QStringLiteral("/tulmina/office-profile");
+    if (options_.program.isEmpty())
+        options_.program = QStringLiteral(OFFICE_PROGRAM_DIR "/soffice");
+}
+
+void Connection::connect() {
+    if (desktop_.is()) {
+        try {
+            desktop_->getComponents(); // still alive: the connection is kept
+            return;
+        } catch (const css::uno::Exception&) {
+            disconnect(); // the office has gone away: attach or start anew
+        }
+    }
+    if (!call("connect", [this] { return attach(); }))
+        startOffice();
+    desktop_ = call("connect", [this] { return css::frame::Desktop::create(office_); });
+}
+
+void Connection::disconnect() noexcept {
+    desktop_.clear();
+    office_.clear();
+}
+
+bool Connection::attach() {
+    const rtl::OUString url = ou(
+        QStringLiteral("uno:pipe,name=%1;urp;StarOffice.ComponentContext").arg(options_.pipeName));
+    try {
+        Reference<css::bridge::XUnoUrlResolver> resolver =
+            css::bridge::UnoUrlResolver::create(localContext());
+        office_.set(resolver->resolve(url), css::uno::UNO_QUERY_THROW);
+        return true;
+    } catch (const css::connection::NoConnectException&) {
+        return false;
+    }
+}
+
+void Connection::startOffice() {
+    QStringList args{QStringLiteral("--accept=pipe,name=%1;urp;StarOffice.ComponentContext")
+                         .arg(options_.pipeName),
+                     QStringLiteral("--norestore"),
+                     QStringLiteral("--nologo"),
+                     QStringLiteral("--nodefault"),
+                     QStringLiteral("--nolockcheck"),
+                     QStringLiteral("-env:UserInstallation=") +
+                         QUrl::fromLocalFile(options_.profileDir).toString(QUrl::FullyEncoded)};
+    if (options_.headless || !hasDisplay())
+        args << QStringLiteral("--headless");
+    // The office outlives the program: it must not hold the program's output.
+    QProcess office;
+    office.setProgram(options_.program);
+    office.setArguments(args);
+    office.setStandardInputFile(QProcess::nullDevice());
+    office.setStandardOutputFile(QProcess::nullDevice());
+    office.setStandardErrorFile(QProcess::nullDevice());
+    if (!office.startDetached())
+        throw std::runtime_error(QStringLiteral("Не удалось запустить LibreOffice (%1)")
+                                     .arg(options_.program)
+                                     .toStdString());
+    // A new profile takes the office a few seconds to make. The window goes on
+    // painting meanwhile; the user's input waits.
+    const QDeadlineTimer deadline(options_.startTimeoutMs);
+    while (!call("connect", [this] { return attach(); })) {
+        if (deadline.hasExpired())
+            throw std::runtime_error(QStringLiteral("LibreOffice не ответил за %1 с после запуска")
+                                         .arg(options_.startTimeoutMs / 1000.0)
+                                         .toStdString());
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+        QThread::msleep(50);
+    }
+}
+
+} // namespace office

@@ -1,0 +1,61 @@
+#pragma once
+// The connection to a LibreOffice process over UNO, and the small conversions
+// every office call needs. Only the office backend and the tests that read its
+// documents back include this header: it brings in the UNO headers.
+#include "platform/OfficeOptions.h"
+
+#include <QString>
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/uno/Exception.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
+#include <rtl/ustring.hxx>
+
+#include <stdexcept>
+#include <vector>
+
+namespace office {
+
+namespace css = com::sun::star;
+using css::uno::Reference;
+
+// Attaches to an office listening on the pipe, or starts one (headless when
+// there is no display) and waits for it a bounded time, the window still painted.
+class Connection {
+public:
+    explicit Connection(Options options);
+
+    void connect();             // a live connection is kept, a dead one replaced
+    void disconnect() noexcept; // the office keeps running
+    bool connected() const { return desktop_.is(); }
+    const Reference<css::frame::XDesktop2>& desktop() const { return desktop_; }
+    const Options& options() const { return options_; }
+
+private:
+    bool attach();
+    void startOffice();
+
+    Options options_;
+    Reference<css::uno::XComponentContext> office_;
+    Reference<css::frame::XDesktop2> desktop_;
+};
+
+rtl::OUString ou(const QString& s);
+QString qs(const rtl::OUString& s);
+rtl::OUString fileUrl(const QString& path);
+css::uno::Sequence<css::beans::PropertyValue>
+properties(std::initializer_list<std::pair<const char*, css::uno::Any>> list);
+
+[[noreturn]] void failed(const css::uno::Exception& e, const char* what);
+
+// Runs one office call, turning the office's exceptions into the program's.
+template <class F> auto call(const char* what, F&& f) {
+    try {
+        return f();
+    } catch (const css::uno::Exception& e) {
+        failed(e, what);
+    }
+}
+
+} // namespace office
