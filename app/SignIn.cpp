@@ -9,14 +9,8 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QRegularExpression>
-#include <stdexcept>
 
 namespace {
-
-// Raised for a name or password that is refused before anything is sent.
-struct RefusedInput : std::runtime_error {
-    RefusedInput() : std::runtime_error("refused") {}
-};
 
 void checkLink(TdmCommon& dm, const QString& user, const QString& upperUser) {
     SqlQuery& q = *dm.sqCreateDropChannel;
@@ -60,10 +54,15 @@ void attempt(TPasswordDlg& dialog, TdmCommon& dm, SignInState& state) {
     const QString user = trimControl(dialog.UserName->text());
     const QString upperUser = QLocale(QLocale::Russian).toUpper(user);
     const QString password = trimControl(dialog.Password->text());
-    // Nothing typed here may become SQL: a name that cannot name a link or a
-    // password that would end its quotes fails like a refused link.
-    if (!isPlainIdentifier(user) || password.contains(u'"') || password.contains(QChar(0)))
-        throw RefusedInput();
+    // Nothing typed here may become SQL, and no user may take the name of a link
+    // the program itself reads through: such an attempt fails before anything
+    // is sent, and the user is told to try again.
+    if (!isPlainIdentifier(user) || TdmCommon::isFixedLink(user) || password.contains(u'"') ||
+        password.contains(QChar(0))) {
+        ++state.SignInAttempts;
+        dialog.setMessage(QStringLiteral("Попробуйте еще раз"));
+        return;
+    }
 
     SqlConnection& connection = dm.SQLConnectionKvarn;
     if (!connection.connected())

@@ -137,6 +137,9 @@ public:
     void markUnchanged() override {
         timed("mark", [&] { office_->markUnchanged(); });
     }
+    void closeWorkbook() override {
+        timed("close", [&] { office_->closeWorkbook(); });
+    }
 
 private:
     template <class F> void timed(const char* what, F&& f) {

@@ -161,6 +161,10 @@ void TdmCommon::showExchangesOf(const QString& settlement) {
     q.open();
 }
 
+QString TdmCommon::shownSettlement() const {
+    return sqPhoneInd->paramValue(QStringLiteral("town")).toString();
+}
+
 ExchangeTown TdmCommon::firstExchange() {
     SqlQuery& q = *sqPhoneInd;
     q.first();
@@ -202,6 +206,17 @@ void TdmCommon::insertSnapshotRows(const QString& table, const std::vector<qint6
                           QStringLiteral("(:user_#, to_date(to_char(sysdate,'dd.mm.yyyy')))")));
     bindUsers(q, userIds);
     q.execSQL();
+}
+
+bool TdmCommon::hasDatabaseLink(const QString& name) {
+    SqlQuery check(SQLConnectionKvarn, QStringLiteral("linkCheck"), linkCheckLines());
+    check.setParamText(QStringLiteral("name_link"), name.trimmed().toUpper());
+    check.open();
+    return !check.eof();
+}
+
+bool TdmCommon::isFixedLink(const QString& name) {
+    return name.trimmed().toUpper() == QLatin1String("KNA");
 }
 
 TdmCommon::~TdmCommon() {

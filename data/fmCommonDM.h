@@ -58,6 +58,8 @@ public:
     // Statements with bound values for the window and the generation run.
     // The exchanges of a settlement, by code, into sqPhoneInd; it stays open on them.
     void showExchangesOf(const QString& settlement);
+    // The settlement whose exchanges sqPhoneInd holds.
+    QString shownSettlement() const;
     // Goes back to the first row of sqPhoneInd (running it again) and reads it.
     ExchangeTown firstExchange();
     // The address query for a block of subscribers at once: the user id is added
@@ -66,6 +68,11 @@ public:
     QHash<qint64, SubscriberAddress> addressesOf(const std::vector<qint64>& userIds);
     // One snapshot row per user id, dated with the server's date, in one statement.
     void insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds);
+
+    // Whether the reporting database lists a database link of that name.
+    bool hasDatabaseLink(const QString& name);
+    // Links the program itself reads through; no user may be named after one.
+    static bool isFixedLink(const QString& name);
 
     // Stored settings of the connection.
     static const char* const ConnectionName;

@@ -47,8 +47,14 @@ QString DebtorWorkbook::tooLarge(qint64 debtors) const {
         .arg(limits_.maxDebtorRows);
 }
 
+namespace {
+QString firstLine(const char* text) {
+    return QString::fromUtf8(text).section(u'\n', 0, 0).trimmed();
+}
+} // namespace
+
 void DebtorWorkbook::BuildDebtorWorkbook(const QString& templateFilePath, const QString& settlement,
-                                         int debtorCount) {
+                                         const QString& townId, int debtorCount) {
     dm_.sqLstPhonDelTab->first();
     if (debtorCount > limits_.maxDebtorRows) {
         observer_.notice(tooLarge(debtorCount));
@@ -57,11 +63,14 @@ void DebtorWorkbook::BuildDebtorWorkbook(const QString& templateFilePath, const 
     observer_.progressStarted(debtorCount);
     excel_.connect();
     const QString workDir = QDir::currentPath();
+    const QString fileName = workbookFileName(settlement, townId);
     excel_.openWorkbook(workDir + u'/' + templateFilePath);
     try {
-        excel_.saveWorkbookAs(workDir + u'/' + workbookFileName(settlement));
+        saving(fileName, [&] { excel_.saveWorkbookAs(workDir + u'/' + fileName); });
         writeDebtorsAndTotal();
-        excel_.saveWorkbook();
+        saving(fileName, [&] { excel_.saveWorkbook(); });
+    } catch (const SaveFailed&) {
+        throw;
     } catch (...) {
         // The workbook stays open as far as the report got; nothing in it is the
         // user's, so the next report under this name may replace it.
@@ -74,6 +83,22 @@ void DebtorWorkbook::BuildDebtorWorkbook(const QString& templateFilePath, const 
     excel_.makeVisible();
     excel_.disconnect();
     observer_.progressFinished();
+}
+
+// A save that fails closes the run's workbook unsaved, so that nothing hidden
+// stays behind in the office, and says which file it was.
+template <class F> void DebtorWorkbook::saving(const QString& fileName, F&& save) {
+    try {
+        save();
+    } catch (const std::exception& e) {
+        try {
+            excel_.closeWorkbook();
+        } catch (...) {
+        }
+        throw SaveFailed(QStringLiteral("Не удалось сохранить книгу «%1»: %2")
+                             .arg(fileName, firstLine(e.what()))
+                             .toStdString());
+    }
 }
 
 void DebtorWorkbook::writeDebtorsAndTotal() {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <stdexcept>
 #include <vector>
 
 class PaymentSnapshot;
@@ -30,13 +31,19 @@ public:
     // A report larger than a sheet is refused with a notice before anything is
     // opened or inserted.
     void BuildDebtorWorkbook(const QString& templateFilePath, const QString& settlement,
-                             int debtorCount);
+                             const QString& townId, int debtorCount);
+
+    // The workbook could not be saved under the settlement's name.
+    struct SaveFailed : std::runtime_error {
+        using std::runtime_error::runtime_error;
+    };
 
     double debtTotal() const { return debtTotal_; }
     int rowsDone() const { return rowsDone_; }
 
 private:
     struct DebtorRow;
+    template <class F> void saving(const QString& fileName, F&& save);
     void writeDebtorsAndTotal();
     std::vector<DebtorRow> readBlock();
     void writeBlock(int firstRow, const std::vector<DebtorRow>& block);

@@ -28,6 +28,12 @@ GenerationRun::GenerationRun(TdmCommon& dm, RunObserver& observer, RunLimits lim
     : dm_(dm), observer_(observer), limits_(limits) {}
 
 void GenerationRun::run(const RunParameters& choice, Spreadsheet* spreadsheet) {
+    // The outputs are named after the settlement and hold its debtors: a text
+    // typed into the box that is not the settlement shown would mix the two.
+    if (choice.settlement != dm_.shownSettlement()) {
+        observer_.notice(QStringLiteral("Выберите населенный пункт из списка"));
+        return;
+    }
     const auto closeFile = qScopeGuard([this] { textFile_.abandon(); });
     context_.RunStamp = makeRunStamp(QDateTime::currentDateTime());
     context_.StationFilePath = runpaths::Station + context_.RunStamp + QStringLiteral(".txt");
@@ -141,5 +147,6 @@ void GenerationRun::report(const RunParameters& choice, const ExchangeTown& town
         throw std::runtime_error("Связь с LibreOffice не настроена");
     PaymentSnapshot snapshot(dm_, town);
     DebtorWorkbook(dm_, *spreadsheet, snapshot, observer_, limits_)
-        .BuildDebtorWorkbook(context_.TemplateFilePath, choice.settlement, context_.DebtorCount);
+        .BuildDebtorWorkbook(context_.TemplateFilePath, choice.settlement, town.townId,
+                             context_.DebtorCount);
 }

@@ -1,6 +1,10 @@
 #pragma once
 #include <QString>
 
-// A settlement name made fit for a file name in the current directory: folder
-// separators and characters a file name cannot hold become "_".
-QString workbookFileName(const QString& settlement);
+// The file name of a settlement's workbook in the current directory: folder
+// separators and characters a file name cannot hold become "_", a leading
+// point too (the file would be hidden); an empty name becomes a visible name
+// made from the town id; a long name is cut on a whole character so that the
+// file name, and the office's lock file beside it, fit the 255 bytes a name may
+// take.
+QString workbookFileName(const QString& settlement, const QString& townId = {});

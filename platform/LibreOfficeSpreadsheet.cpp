@@ -219,6 +219,16 @@ void LibreOfficeSpreadsheet::markUnchanged() {
     });
 }
 
+void LibreOfficeSpreadsheet::closeWorkbook() {
+    call("close", [&] {
+        Reference<css::util::XCloseable> closeable(uno_->document, UNO_QUERY);
+        uno_->sheet.clear();
+        uno_->document.clear();
+        if (closeable.is())
+            closeable->close(true);
+    });
+}
+
 void LibreOfficeSpreadsheet::disconnect() {
     // Dropping the references ends the bridge; the office keeps running with
     // its documents open.

@@ -25,6 +25,7 @@ public:
     void makeVisible() override;
     void disconnect() override;
     void markUnchanged() override;
+    void closeWorkbook() override;
 
 private:
     struct Uno;

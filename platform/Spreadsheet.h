@@ -41,6 +41,8 @@ public:
     // that failed leaves it open as far as it got, and the next report under the
     // same name may replace it.
     virtual void markUnchanged() = 0;
+    // Closes the current workbook without saving it.
+    virtual void closeWorkbook() = 0;
 
     void setCellText(int row, int column, const QString& text) { writeRows(row, column, {{text}}); }
     void setCellNumber(int row, int column, double value) { writeRows(row, column, {{value}}); }

@@ -80,7 +80,11 @@ void TextFile::create(const QString& path) {
 void TextFile::writeLine(const QString& line) {
     if (!file_)
         throw std::runtime_error("File not open");
-    const QByteArray bytes = toWindows1251(line) + "\r\n";
+    QString text = line;
+    for (QChar& c : text)
+        if (c.unicode() < 32 || c.unicode() == 0x7f)
+            c = u' ';
+    const QByteArray bytes = toWindows1251(text) + "\r\n";
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file_) != size_t(bytes.size()))
         throw fileError("Cannot write to file", path_);
 }

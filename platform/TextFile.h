@@ -4,7 +4,8 @@
 
 // A text file of the program: created anew (an existing file is emptied),
 // single-byte Windows-1251, every line ending with CR LF. A character that
-// Windows-1251 cannot hold is written as "?".
+// Windows-1251 cannot hold is written as "?"; a line break or other control
+// character inside a line as a blank, so that each line written stays one line.
 class TextFile {
 public:
     TextFile() = default;

@@ -145,6 +145,17 @@ private slots:
         QCOMPARE(RemoveAll("abab", "ab"), QString());
         QCOMPARE(workbookFileName("СНТ 'Заря/Восход': 1*2?"),
                  QString("СНТ 'Заря_Восход'_ 1_2_.xls"));
+        // A name fits a file name with the office's lock file (8 bytes more) in
+        // 255 bytes, cut on a whole character.
+        QCOMPARE(workbookFileName(QString(300, QChar(0x416)) + "😀"),
+                 QString(121, QChar(0x416)) + ".xls");
+        QCOMPARE(workbookFileName(QString(119, QChar(0x416)) + "😀😀"),
+                 QString(119, QChar(0x416)) + "😀.xls");
+        QCOMPARE(workbookFileName(QString(243, 'a')).toUtf8().size(), 247);
+        QCOMPARE(workbookFileName(QString(), "2799999900300"),
+                 QString("Без названия 2799999900300.xls"));
+        QCOMPARE(workbookFileName("  ", "27"), QString("Без названия 27.xls"));
+        QCOMPARE(workbookFileName("..", "27"), QString("_..xls"));
         QCOMPARE(toWindows1251("Кто: ё"), QByteArray("\xCA\xF2\xEE: \xB8"));
         QCOMPARE(toWindows1251("a€密b"), QByteArray("a\x88?b"));
     }
@@ -258,6 +269,40 @@ private slots:
         QVERIFY(!QFile::exists(listPath()));
         QVERIFY(sheet.calls.isEmpty());
         QCOMPARE(readFile(logPath()).split('\n').size(), 7); // six lines and the last CR LF
+    }
+
+    // The outputs never claim one settlement and hold another.
+    void textNotShownInTheListIsRefusedBeforeAnythingIsWritten() {
+        for (const QString& typed : {QString("../../../tmp/x"), QString("Биро'; drop table t; --"),
+                                     QString(), QString("Тест-Прогон ")}) {
+            RunParameters p = choice(Analysis);
+            p.settlement = typed;
+            run(p);
+            QCOMPARE(observer.notices.last(), QString("Выберите населенный пункт из списка"));
+        }
+        QCOMPARE(observer.busyCalls, 0);
+        QCOMPARE(QDir("Tulmin/LogParam").entryList(QDir::Files), QStringList());
+        QCOMPARE(QDir("Tulmin/Station").entryList(QDir::Files), QStringList());
+        QCOMPARE(QDir(".").entryList({"*.xls"}, QDir::Files), QStringList());
+        QVERIFY(sheet.calls.isEmpty());
+        QVERIFY(snapshotUsers().isEmpty());
+        QCOMPARE(line(19), QString("-- iscorp = 'N'"));
+    }
+
+    void aLineBreakInANameStaysOnItsLogLine() {
+        const fixture::Settlement twoLines{
+            "Тест-Строка\r\nвторая", "2799999900110", "2799999900000", {"421764"}};
+        fixture::addSettlement(twoLines);
+        dm->showExchangesOf(twoLines.name);
+        RunParameters p = choice(CallRound);
+        p.settlement = twoLines.name;
+        p.exchangeCount = 1;
+        p.clientKindText = "Квартир\tники";
+        run(p);
+        QCOMPARE(readFile(logPath()).split('\n').at(2),
+                 toWindows1251("Город: Тест-Строка  вторая\r"));
+        QCOMPARE(readFile(logPath()).split('\n').at(0), toWindows1251("Кто: Квартир ники\r"));
+        QCOMPARE(readFile(logPath()).count('\n'), 6);
     }
 
     void missingStationFolderFailsWithItsPath() {
@@ -424,6 +469,31 @@ private slots:
         QCOMPARE(p.dateFilter.last, QDate::currentDate());
         QCOMPARE(p.listKind, int(Analysis));
         QCOMPARE(p.listKindText, QString("Анализ"));
+    }
+
+    void windowTakesANameTypedExactlyAsAnItem() {
+        const fixture::Settlement other{
+            "Тест-Другой", "2799999900120", "2799999900000", {"421591", "421592"}};
+        fixture::addSettlement(other);
+        auto signedIn = fixture::signedInDataModule(Login);
+        ModalDriver driver;
+        auto w = fixture::shownWindow(*signedIn, Town.name, driver);
+        fixture::pickSettlement(*w, Town.name);
+        w->cbSettlement->addItem(other.name);
+        QTest::mouseClick(w->Button1, Qt::LeftButton); // every exchange taken in
+        w->cbSettlement->setEditText("нет такого");
+        driver.press("OK");
+        w->bbExecuteClick();
+        QCOMPARE(driver.boxTexts.last(), QString("Выберите населенный пункт из списка"));
+        QCOMPARE(w->ExchangeCount, 3);
+        w->cbSettlement->setEditText(other.name);
+        driver.press("OK");
+        w->bbExecuteClick();
+        QCOMPARE(w->CodAts->text(), QString("42159")); // the typed settlement is shown
+        QCOMPARE(w->ExchangeCount, 2);
+        QCOMPARE(driver.boxTexts.last(), QString("Не выбраны АТС"));
+        QCOMPARE(readFile("Tulmin/LogParam/" + w->runContext().RunStamp + ".txt").split('\n').at(2),
+                 toWindows1251("Город: Тест-Другой\r"));
     }
 
     void windowIsBusyDuringARunAndUsableAfterAFailure() {

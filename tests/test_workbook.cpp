@@ -48,6 +48,7 @@ public:
     void makeVisible() override { office_.makeVisible(); }
     void disconnect() override { office_.disconnect(); }
     void markUnchanged() override { office_.markUnchanged(); }
+    void closeWorkbook() override { office_.closeWorkbook(); }
 
 private:
     Spreadsheet& office_;
@@ -274,6 +275,45 @@ private slots:
         const auto sheet = reader->readFile(workbookPath(Town), 5, 6);
         QCOMPARE(userIdColumn(sheet), QStringList({"992001", "992002", "992003"}));
         QCOMPARE(sheet.rows[4][3].text, QString("Сумма оплат на отчётную дату"));
+    }
+
+    // Names that cannot be a file name as they stand.
+    void longAndEmptyNamesGiveFileNamesThatWork() {
+        testdb::exec("report", "alter table atstown alter column name type varchar(400)");
+        const fixture::Settlement longName{
+            "Тест" + QString(296, QChar(0x416)), "2799999900210", "2799999900000", {"421774"}};
+        const fixture::Settlement noName{"", "2799999900220", "2799999900000", {"421775"}};
+        fixture::addSettlement(longName);
+        fixture::addSettlement(noName);
+        const auto remove = qScopeGuard([] {
+            testdb::exec("report", "delete from atstown where town_id in "
+                                   "(2799999900210, 2799999900220)");
+        });
+        runOn(longName, *office);
+        const QString cut = work.path() + "/Тест" + QString(117, QChar(0x416)) + ".xls";
+        QVERIFY2(QFile::exists(cut), qPrintable(QDir(work.path()).entryList().join(", ")));
+        QCOMPARE(reader->readFile(cut, 2, 4).rows[1][3].text,
+                 QString("Сумма оплат на отчётную дату"));
+        runOn(noName, *office);
+        QVERIFY(QFile::exists(work.path() + "/Без названия 2799999900220.xls"));
+    }
+
+    void aFailedSaveLeavesNothingOpenInTheOffice() {
+        reader->closeOpenDocument(workbookPath(Empty));
+        QFile::remove(workbookPath(Empty));
+        QVERIFY(QDir(work.path()).mkpath(Empty.name + ".xls"));
+        const auto removeFolder =
+            qScopeGuard([&] { QDir(work.path()).rmdir(Empty.name + ".xls"); });
+        const int documents = reader->openDocuments();
+        try {
+            runOn(Empty, *office);
+            QFAIL("saved over a folder");
+        } catch (const std::exception& e) {
+            QVERIFY2(QString(e.what()).startsWith("Не удалось сохранить книгу «Тест-Пустой.xls»"),
+                     e.what());
+            QVERIFY(!QString(e.what()).contains('\n'));
+        }
+        QCOMPARE(reader->openDocuments(), documents);
     }
 
     void anOfficeThatNeverAnswersIsGivenUpOn() {

@@ -1,5 +1,6 @@
 #include "ui/frmMain.h"
 
+#include "data/DbError.h"
 #include "data/Session.h"
 #include "data/fmCommonDM.h"
 #include "platform/RegionalForms.h"
@@ -259,8 +260,24 @@ void TfmMain::FormCloseQuery() {
             dm_->sqCreateDropChannel->close();
         dm_->sqCreateDropChannel.release();
     }
-    dm_->SQLConnectionKvarn.executeDirect(QStringLiteral("drop database link ") +
-                                          session().OperatorLogin);
+    dropUserLink();
+}
+
+// A link that is already gone (dropped by another sign-in under the same name)
+// counts as dropped.
+void TfmMain::dropUserLink() {
+    const QString login = session().OperatorLogin;
+    try {
+        dm_->SQLConnectionKvarn.executeDirect(QStringLiteral("drop database link ") + login);
+    } catch (const DbError&) {
+        bool gone = false;
+        try {
+            gone = !dm_->hasDatabaseLink(login);
+        } catch (const std::exception&) {
+        }
+        if (!gone)
+            throw;
+    }
 }
 
 void TfmMain::FormClose() {
@@ -294,6 +311,7 @@ void TfmMain::DateTimePickerBetween2Click() {
 }
 
 void TfmMain::bbExecuteClick() {
+    takeTypedSettlement();
     // Whatever way the run ends, the window is left usable.
     const auto restore = qScopeGuard([this] {
         bbExecute->setEnabled(true);
@@ -301,6 +319,19 @@ void TfmMain::bbExecuteClick() {
         PrBar->hide();
     });
     generation_->run(gatherRunParameters(), cbListExcel.get());
+}
+
+// A name typed into the settlement box exactly as an item of its list counts
+// as picking that item.
+void TfmMain::takeTypedSettlement() {
+    const QString typed = cbSettlement->currentText();
+    if (typed == dm_->shownSettlement())
+        return;
+    const int item = cbSettlement->findText(typed, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (item < 0)
+        return;
+    cbSettlement->setCurrentIndex(item);
+    cbSettlementSelect();
 }
 
 RunParameters TfmMain::gatherRunParameters() {

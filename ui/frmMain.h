@@ -113,6 +113,7 @@ public:
     // Debtor list generation: what the window's controls say, handed to the run.
     void bbExecuteClick();
     RunParameters gatherRunParameters();
+    void takeTypedSettlement();
 
 signals:
     void closed(); // the window has closed: the program ends
@@ -126,6 +127,7 @@ private:
     void clearExchangeRow();
     void buildExchangeRow(bool byOwnFamily);
     int countExchangeRows();
+    void dropUserLink();
 
     // How the run reaches the window.
     void notice(const QString& text) override;

@@ -44,6 +44,7 @@ public:
     void makeVisible() override { record("visible"); }
     void disconnect() override { record("disconnect"); }
     void markUnchanged() override { record("unchanged"); }
+    void closeWorkbook() override { record("close"); }
 
     // The debtor rows the sheet holds: user id cells of rows 2 onwards, up to
     // the first row without one.
