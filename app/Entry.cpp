@@ -5,11 +5,13 @@
 #include "data/fmCommonDM.h"
 #include "platform/InstanceLock.h"
 #include "platform/LibreOfficeSpreadsheet.h"
+#include "ui/MessageBoxes.h"
 #include "ui/TulminaApplication.h"
 #include "ui/frmMain.h"
 
 #include <QSessionManager>
 #include <QTimer>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -53,9 +55,16 @@ void runSignedInProgram(TulminaApplication& app, std::unique_ptr<Spreadsheet> sp
 
 int runTulmina(int& argc, char** argv) {
     const InstanceLock guard(QStringLiteral("Тулмина"));
-    if (!guard.acquired())
+    if (guard.state() == InstanceLock::State::HeldElsewhere)
         return 0;
     TulminaApplication app(argc, argv);
-    runSignedInProgram(app);
-    return 0;
+    if (guard.state() == InstanceLock::State::Unavailable) {
+        std::fprintf(stderr, "%s\n", qPrintable(guard.problem()));
+        msgbox::reportError(guard.problem());
+        return 1;
+    }
+    // An error that is not a failure of the server or of the input is the
+    // program's own: it is shown, and the program ends.
+    const bool ran = msgbox::reportErrors([&app] { runSignedInProgram(app); });
+    return ran ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include "ConnectionConfig.h"
 #include "app/fmPassword.h"
+#include "data/DbError.h"
 #include "data/FieldValue.h"
 #include "data/Session.h"
 #include "data/fmCommonDM.h"
@@ -72,7 +73,7 @@ void attempt(TPasswordDlg& dialog, TdmCommon& dm, SignInState& state) {
         return;
     try {
         lookUpOperator(dm, user);
-    } catch (const std::exception&) {
+    } catch (const DbError&) {
         dm.sqCreateDropChannel->close();
         connection.executeDirect(QStringLiteral("drop database link ") + user);
         ++state.SignInAttempts;
@@ -113,10 +114,12 @@ void runSignInLoop(TPasswordDlg& dialog, TdmCommon& dm) {
             state.SignInAttempts = 3;
             break;
         }
+        // A failure of the server counts, and nothing is shown; any other
+        // error is the program's own and ends the sign-in.
         try {
             attempt(dialog, dm, state);
-        } catch (const std::exception&) {
-            ++state.SignInAttempts; // counted, nothing shown
+        } catch (const DbError&) {
+            ++state.SignInAttempts;
         }
     }
 }

@@ -17,19 +17,19 @@ bool returnsRows(const QString& sql) {
 
 DriverCursor::DriverCursor(SqlConnection& connection, const DriverStatement& statement,
                            const QList<QVariant>& values)
-    : query_(connection.database()) {
+    : connection_(connection), query_(connection.database()) {
     query_.setForwardOnly(true);
     query_.setNumericalPrecisionPolicy(QSql::HighPrecision);
-    execute(query_, statement, values, false);
+    connection.run(query_, statement, values, false);
     hasRow_ = query_.isSelect() && query_.next();
     if (query_.lastError().isValid())
-        throw DbError(serverMessage(query_.lastError()));
+        connection.fail(query_.lastError());
 }
 
 void DriverCursor::next() {
     hasRow_ = query_.next();
     if (!hasRow_ && query_.lastError().isValid())
-        throw DbError(serverMessage(query_.lastError()));
+        connection_.fail(query_.lastError());
 }
 
 namespace {
@@ -52,26 +52,37 @@ ServerCursor::ServerCursor(SqlConnection& connection, const DriverStatement& sta
                            const QList<QVariant>& values)
     : connection_(connection), name_(connection.newCursorName()),
       rowsetSize_(std::max(1, connection.param(QStringLiteral("RowsetSize")).toInt())),
-      batch_(connection.database()) {
+      generation_(connection.generation()), batch_(connection.database()) {
     batch_.setNumericalPrecisionPolicy(QSql::HighPrecision);
     connection_.closeGivenUpCursors();
     const QString declare = QStringLiteral("declare %1 no scroll cursor with hold for\n%2")
                                 .arg(name_, inlineValues(statement, values));
     if (!batch_.exec(declare)) {
         name_.clear();
-        throw DbError(serverMessage(batch_.lastError(), statement.secret));
+        connection_.fail(batch_.lastError(), statement.secret);
     }
-    fetchRowset();
+    try {
+        fetchRowset();
+    } catch (...) {
+        giveUp(); // the server holds the declared cursor: it is closed all the same
+        throw;
+    }
 }
 
 ServerCursor::~ServerCursor() {
-    if (!name_.isEmpty())
+    giveUp();
+}
+
+// A cursor of a connection lost since it was declared is gone with it.
+void ServerCursor::giveUp() noexcept {
+    if (!name_.isEmpty() && generation_ == connection_.generation())
         connection_.closeCursorsLater({name_});
+    name_.clear();
 }
 
 void ServerCursor::fetchRowset() {
     if (!batch_.exec(QStringLiteral("fetch forward %1 from %2").arg(rowsetSize_).arg(name_)))
-        throw DbError(serverMessage(batch_.lastError()));
+        connection_.fail(batch_.lastError());
     batchRows_ = batch_.size();
     hasRow_ = batch_.next();
 }
@@ -99,7 +110,7 @@ WholeResult::WholeResult(SqlConnection& connection, const DriverStatement& state
     const QSqlError error = q.lastError();
     q.finish();
     if (error.isValid())
-        throw DbError(serverMessage(error));
+        connection.fail(error);
 }
 
 void WholeResult::next() {

@@ -30,6 +30,7 @@ public:
     QVariant value(int column) const override { return query_.value(column); }
 
 private:
+    SqlConnection& connection_;
     QSqlQuery query_;
     bool hasRow_ = false;
 };
@@ -50,10 +51,12 @@ public:
 
 private:
     void fetchRowset(); // the next rowset; the cursor stands on its first row
+    void giveUp() noexcept;
 
     SqlConnection& connection_;
     QString name_;
     int rowsetSize_;
+    int generation_;
     QSqlQuery batch_;
     int batchRows_ = 0;
     bool hasRow_ = false;

@@ -44,8 +44,8 @@ QString asMarkers(const QString& text, sqllex::Kind kind, QStringList* replaced)
 
 } // namespace
 
-void execute(QSqlQuery& q, const DriverStatement& statement, const QList<QVariant>& values,
-             bool prepared) {
+void SqlConnection::run(QSqlQuery& q, const DriverStatement& statement,
+                        const QList<QVariant>& values, bool prepared) {
     bool ok = false;
     if (statement.markerOrder.isEmpty() && !prepared) {
         ok = q.exec(statement.sql);
@@ -56,7 +56,43 @@ void execute(QSqlQuery& q, const DriverStatement& statement, const QList<QVarian
         ok = ok && q.exec();
     }
     if (!ok)
-        throw DbError(serverMessage(q.lastError(), statement.secret));
+        fail(q.lastError(), statement.secret);
+}
+
+void SqlConnection::fail(const QSqlError& error, const QString& secret) {
+    const QString message = serverMessage(error, secret);
+    reopenIfLost();
+    throw DbError(message);
+}
+
+// The server process behind the connection. The driver may open a lost
+// connection again by itself, quietly: a new process then tells that whatever
+// the server held for the old one (cursors, prepared statements) is gone.
+QVariant SqlConnection::serverProcess() const {
+    QSqlQuery q(database());
+    const QString probe = usesDialect() ? QStringLiteral("select pg_backend_pid()")
+                                        : QStringLiteral("select 1 from dual");
+    return q.exec(probe) && q.next() ? q.value(0) : QVariant();
+}
+
+// After a failed statement: an ordinary error leaves the connection as it is;
+// a lost connection is opened again at once, and when the server is still away,
+// at its next use. Nothing is run again: the statement's own error stands.
+void SqlConnection::reopenIfLost() noexcept {
+    if (!connected())
+        return;
+    const QVariant process = serverProcess();
+    if (process.isValid() && process == serverProcess_)
+        return;
+    ++generation_;
+    forgetKeptStatements();
+    importedLinkTables_.clear();
+    cursorsToClose_.clear();
+    database().close();
+    try {
+        open();
+    } catch (const DbError&) {
+    }
 }
 
 QString serverMessage(const QSqlError& error, const QString& secret) {
@@ -117,6 +153,8 @@ void SqlConnection::open() {
         db.setConnectOptions(QStringLiteral("connect_timeout=5"));
     if (!db.open())
         throw DbError(serverMessage(db.lastError(), param(QStringLiteral("Password"))));
+    everOpened_ = true;
+    serverProcess_ = serverProcess();
     importedLinkTables_.clear();
     cursorsToClose_.clear();
     forgetKeptStatements();
@@ -142,8 +180,11 @@ template <class List> auto findRecent(List& list, const QString& key) {
 } // namespace
 
 DriverStatement SqlConnection::prepareStatement(const QString& text) {
-    if (!connected())
-        throw DbError(QStringLiteral("Connection %1 is not open").arg(name_));
+    if (!connected()) {
+        if (!everOpened_)
+            throw DbError(QStringLiteral("Connection %1 is not open").arg(name_));
+        open(); // lost earlier: opened again on its next use
+    }
     if (auto known = findRecent(translated_, text); known != translated_.end()) {
         importLinkTables(known->second.linkTables);
         return known->second;
@@ -193,14 +234,14 @@ void SqlConnection::importLinkTables(const std::vector<oracle::LinkTable>& table
         q.addBindValue(lt.link);
         q.addBindValue(lt.table);
         if (!q.exec())
-            throw DbError(serverMessage(q.lastError()));
+            fail(q.lastError());
         if (!q.next()) {
             QSqlQuery import(database());
             const QString sql =
                 QStringLiteral("import foreign schema public limit to (%1) from server %2 into %2")
                     .arg(lt.table, lt.link);
             if (!import.exec(sql))
-                throw DbError(serverMessage(import.lastError()));
+                fail(import.lastError());
         }
         importedLinkTables_.insert(key);
     }
@@ -218,17 +259,17 @@ void SqlConnection::closeGivenUpCursors() {
 // The statements of a database link translation, all or none.
 void SqlConnection::runStatements(const DriverStatement& statement) {
     QSqlQuery q(database());
-    auto fail = [&](const QSqlError& error) {
+    auto failed = [&](const QSqlError& error) {
         QSqlQuery(database()).exec(QStringLiteral("rollback"));
-        throw DbError(serverMessage(error, statement.secret));
+        fail(error, statement.secret);
     };
     if (!q.exec(QStringLiteral("begin")))
-        fail(q.lastError());
+        failed(q.lastError());
     for (const QString& part : statement.allOrNone)
         if (!q.exec(part))
-            fail(q.lastError());
+            failed(q.lastError());
     if (!q.exec(QStringLiteral("commit")))
-        fail(q.lastError());
+        failed(q.lastError());
 }
 
 int SqlConnection::executeDirect(const QString& sql) {
@@ -239,7 +280,7 @@ int SqlConnection::executeDirect(const QString& sql) {
         return 0;
     }
     QSqlQuery q(database());
-    execute(q, statement, {}, false);
+    run(q, statement, {}, false);
     afterSuccess(statement);
     return std::max(0, q.numRowsAffected());
 }
@@ -248,7 +289,7 @@ void SqlConnection::executePrepared(const DriverStatement& statement,
                                     const QList<QVariant>& values) {
     if (!statement.allOrNone.isEmpty() || !statement.secret.isEmpty()) {
         QSqlQuery q(database());
-        execute(q, statement, values, true);
+        run(q, statement, values, true);
     } else {
         executeKept(statement, values).finish();
     }
@@ -262,7 +303,7 @@ QSqlQuery& SqlConnection::executeKept(const DriverStatement& statement,
         auto q = std::make_unique<QSqlQuery>(database());
         q->setNumericalPrecisionPolicy(QSql::HighPrecision);
         if (!q->prepare(statement.sql))
-            throw DbError(serverMessage(q->lastError(), statement.secret));
+            fail(q->lastError(), statement.secret);
         kept_.emplace_front(statement.sql, std::move(q));
         if (kept_.size() > KeptStatements)
             kept_.pop_back();
@@ -272,7 +313,7 @@ QSqlQuery& SqlConnection::executeKept(const DriverStatement& statement,
     for (qsizetype i = 0; i < values.size(); ++i)
         q.bindValue(int(i), values[i]);
     if (!q.exec())
-        throw DbError(serverMessage(q.lastError(), statement.secret));
+        fail(q.lastError(), statement.secret);
     return q;
 }
 

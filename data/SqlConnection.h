@@ -21,14 +21,11 @@ struct DriverStatement {
     std::vector<oracle::LinkTable> linkTables; // tables read through links
 };
 
-// Runs a statement on a query object: directly, or prepared with the values
-// bound to its markers in order. Errors carry the server's message.
-void execute(QSqlQuery& q, const DriverStatement& statement, const QList<QVariant>& values,
-             bool prepared);
-
 // The one connection to the reporting database. The stored driver setting picks
 // the QtSql driver: Oracle's own driver takes statements unchanged, the
-// PostgreSQL stand-in gets them through the Oracle-dialect layer.
+// PostgreSQL stand-in gets them through the Oracle-dialect layer. A connection
+// lost under a statement is opened again (that statement still fails); results
+// of the lost connection are then stale.
 class SqlConnection {
 public:
     SqlConnection(QString connectionName, QString sqlDriver, QStringList params);
@@ -58,6 +55,15 @@ public:
     // the returned query.
     QSqlQuery& executeKept(const DriverStatement& statement, const QList<QVariant>& values);
 
+    // Runs a statement on a query object: directly, or prepared with the values
+    // bound to its markers in order. Errors carry the server's message.
+    void run(QSqlQuery& q, const DriverStatement& statement, const QList<QVariant>& values,
+             bool prepared);
+    // Raises the error of a failed driver call; a lost connection is opened again first.
+    [[noreturn]] void fail(const QSqlError& error, const QString& secret = {});
+    // Counts the times the connection was opened again after it was lost.
+    int generation() const { return generation_; }
+
     // For query objects of this connection.
     QSqlDatabase database() const;
     DriverStatement prepareStatement(const QString& text);
@@ -74,12 +80,17 @@ private:
     void importLinkTables(const std::vector<oracle::LinkTable>& tables);
     void runStatements(const DriverStatement& statement);
     void forgetKeptStatements();
+    void reopenIfLost() noexcept;
+    QVariant serverProcess() const;
 
     QString name_;
     QString sqlDriver_;
     QStringList params_;
     QSet<QString> importedLinkTables_;
     int cursors_ = 0;
+    int generation_ = 0;
+    bool everOpened_ = false;
+    QVariant serverProcess_;
     QStringList cursorsToClose_;
     // Most recently used first; a few of each.
     std::list<std::pair<QString, std::unique_ptr<QSqlQuery>>> kept_;

@@ -100,8 +100,9 @@ QList<QVariant> SqlQuery::markerValues(const QStringList& markerOrder) const {
 }
 
 void SqlQuery::open() {
-    if (cursor_)
+    if (live())
         return;
+    close();
     const auto timer = timed(serverTime_);
     const DriverStatement statement = connection_.prepareStatement(text());
     const QList<QVariant> values = markerValues(statement.markerOrder);
@@ -109,17 +110,20 @@ void SqlQuery::open() {
         cursor_ = std::make_unique<ServerCursor>(connection_, statement, values);
     else
         cursor_ = std::make_unique<DriverCursor>(connection_, statement, values);
+    generation_ = connection_.generation();
     connection_.afterSuccess(statement);
     rowIndex_ = 0;
 }
 
 void SqlQuery::openWhole() {
-    if (cursor_)
+    if (live())
         return;
+    close();
     const auto timer = timed(serverTime_);
     const DriverStatement statement = connection_.prepareStatement(text());
     cursor_ =
         std::make_unique<WholeResult>(connection_, statement, markerValues(statement.markerOrder));
+    generation_ = connection_.generation();
     connection_.afterSuccess(statement);
     rowIndex_ = 0;
 }
@@ -129,12 +133,18 @@ void SqlQuery::close() {
     rowIndex_ = 0;
 }
 
+// The cursor, unless the query is closed or its connection was lost since it
+// was opened: such a query counts as closed and runs again when next opened.
+RowCursor* SqlQuery::live() const {
+    return cursor_ && generation_ == connection_.generation() ? cursor_.get() : nullptr;
+}
+
 bool SqlQuery::eof() const {
-    return !cursor_ || !cursor_->hasRow();
+    return !live() || !live()->hasRow();
 }
 
 void SqlQuery::next() {
-    if (!cursor_)
+    if (!live())
         throw DbError(
             QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
     if (!cursor_->hasRow())
@@ -145,14 +155,14 @@ void SqlQuery::next() {
 }
 
 void SqlQuery::first() {
-    if (cursor_ && rowIndex_ == 0)
+    if (live() && rowIndex_ == 0)
         return;
     close();
     open();
 }
 
 int SqlQuery::columnIndex(const QString& column) const {
-    if (!cursor_)
+    if (!live())
         throw DbError(
             QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
     const int i = cursor_->record().indexOf(column);

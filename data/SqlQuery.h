@@ -42,7 +42,7 @@ public:
     // small results only.
     void openWhole();
     void close();
-    bool isOpen() const { return cursor_ != nullptr; }
+    bool isOpen() const { return live() != nullptr; }
     bool eof() const;
     void next();
     void first(); // runs the statement again unless it stands on its first row
@@ -62,6 +62,7 @@ private:
     void textChanged();
     QList<QVariant> markerValues(const QStringList& markerOrder) const;
     int columnIndex(const QString& column) const;
+    RowCursor* live() const;
 
     SqlConnection& connection_;
     QString name_;
@@ -69,6 +70,7 @@ private:
     std::vector<std::pair<QString, QVariant>> params_;
     QHash<QString, size_t> paramIndex_; // case-folded name -> index in params_
     std::unique_ptr<RowCursor> cursor_; // set while the query is open
+    int generation_ = 0;                // of the connection when it was opened
     int rowIndex_ = 0;
     std::chrono::nanoseconds serverTime_{0};
 };

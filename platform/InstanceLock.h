@@ -5,17 +5,27 @@
 // the process. The kernel frees it when the process ends, however it ends.
 class InstanceLock {
 public:
+    enum class State {
+        Acquired,      // this process holds the lock
+        HeldElsewhere, // another instance runs
+        Unavailable,   // no lock could be made: the program must not run unguarded
+    };
+
     explicit InstanceLock(const QString& name);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // False when another process holds the lock. When the lock file cannot be
-    // made at all, the program runs without the guard and this is true.
-    bool acquired() const { return acquired_; }
+    State state() const { return state_; }
+    bool acquired() const { return state_ == State::Acquired; }
+    // Why no lock could be made, in Russian, naming the file.
+    const QString& problem() const { return problem_; }
+
+    // The user's runtime folder, else a folder of the user's own under /tmp.
     static QString lockDirectory();
 
 private:
     int fd_ = -1;
-    bool acquired_ = false;
+    State state_ = State::Unavailable;
+    QString problem_;
 };

@@ -4,7 +4,6 @@
 #include "app/fmPassword.h"
 #include "data/Session.h"
 #include "data/fmCommonDM.h"
-#include "platform/InstanceLock.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/TestDb.h"
 #include "ui/MessageBoxes.h"
@@ -13,14 +12,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 const QString Login = QStringLiteral("sitest");
@@ -40,15 +33,6 @@ ModalDriver::Action typeAndOk(const QString& user, const QString& password,
     };
 }
 
-// Whether some process holds the lock file exclusively.
-bool lockHeld(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR);
-    if (fd < 0)
-        return false;
-    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-    ::close(fd);
-    return held;
-}
 } // namespace
 
 class TestSignIn : public QObject {
@@ -245,41 +229,6 @@ private slots:
             QVERIFY2(!dm->SQLConnectionKvarn.connected(), qPrintable(name));
         }
         QVERIFY(testdb::linkExists("kna"));
-    }
-
-    void secondInstanceEndsAtOnceAndAKilledOneFreesTheLock() {
-        QTemporaryDir runtime;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", runtime.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        const QString lockPath = runtime.path() + "/Тулмина";
-        auto launch = [&](QProcess& p) {
-            p.setProcessEnvironment(env);
-            p.setWorkingDirectory(runtime.path());
-            p.start(TULMINA_BINARY, {});
-            QVERIFY(p.waitForStarted());
-        };
-        QProcess first;
-        launch(first);
-        QTRY_VERIFY_WITH_TIMEOUT(lockHeld(lockPath), 10000);
-        QTest::qWait(300); // the first instance is showing its sign-in dialog
-
-        QProcess second;
-        launch(second);
-        QVERIFY(second.waitForFinished(5000));
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 0);
-        QCOMPARE(first.state(), QProcess::Running);
-
-        ::kill(pid_t(first.processId()), SIGKILL);
-        QVERIFY(first.waitForFinished(5000));
-        QProcess third;
-        launch(third);
-        QTRY_VERIFY_WITH_TIMEOUT(lockHeld(lockPath), 10000);
-        QTest::qWait(300);
-        QCOMPARE(third.state(), QProcess::Running);
-        third.kill();
-        third.waitForFinished(5000);
     }
 };
 

@@ -21,40 +21,6 @@ const fixture::Settlement Town{
     "Тест-Отчёт 'Кавычка'", "2799999900200", "2799999900000", {"421771", "421772"}};
 const fixture::Settlement Empty{"Тест-Пустой", "2799999900300", "2701000000000", {"421773"}};
 
-// Forwards every operation to the office, and can kill the office before the
-// k-th block of rows.
-class KillingSpreadsheet : public Spreadsheet {
-public:
-    KillingSpreadsheet(Spreadsheet& office, QString pipeName)
-        : office_(office), pipeName_(std::move(pipeName)) {}
-    int killBeforeWrite = 0; // 0: never
-    int writes = 0;
-
-    void connect() override { office_.connect(); }
-    void openWorkbook(const QString& p) override { office_.openWorkbook(p); }
-    void saveWorkbookAs(const QString& p) override { office_.saveWorkbookAs(p); }
-    void writeRows(int row, int column, const std::vector<Row>& rows) override {
-        if (++writes == killBeforeWrite) {
-            QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + pipeName_});
-            QTest::qWait(500);
-        }
-        office_.writeRows(row, column, rows);
-    }
-    void clearRows(int row, int count) override { office_.clearRows(row, count); }
-    void alignRight(int r, int a, int b) override { office_.alignRight(r, a, b); }
-    void setBold(int r, int a, int b) override { office_.setBold(r, a, b); }
-    void hideColumn(int c) override { office_.hideColumn(c); }
-    void saveWorkbook() override { office_.saveWorkbook(); }
-    void makeVisible() override { office_.makeVisible(); }
-    void disconnect() override { office_.disconnect(); }
-    void markUnchanged() override { office_.markUnchanged(); }
-    void closeWorkbook() override { office_.closeWorkbook(); }
-
-private:
-    Spreadsheet& office_;
-    QString pipeName_;
-};
-
 QStringList snapshotUsers(const QString& table) {
     return testdb::column("report", "select user_id from " + table +
                                         " where user_id between 992001 and 992009 order by 1");
@@ -234,14 +200,6 @@ private slots:
                  0);
     }
 
-    void missingTemplateFailsAndInsertsNothing() {
-        const QString tpl = work.path() + "/Tulmin/DudoVezir/DudoVezir.xls";
-        QVERIFY(QFile::rename(tpl, tpl + ".away"));
-        const auto putBack = qScopeGuard([&] { QFile::rename(tpl + ".away", tpl); });
-        QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, *office));
-        QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList());
-    }
-
     // After a failure the snapshot holds exactly the debtors whose rows the
     // workbook left open in the office holds.
     void failedInsertTakesItsBlockOutOfTheOpenWorkbook() {
@@ -266,17 +224,6 @@ private slots:
         QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList({"992001", "992002"}));
     }
 
-    void officeKilledMidReportLeavesWholeBlocksAndTheNextReportWorks() {
-        KillingSpreadsheet killer(*office, options.pipeName);
-        killer.killBeforeWrite = 2;
-        QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, killer, {65534, 2}));
-        QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList({"992001", "992002"}));
-        runOn(Town, *office);
-        const auto sheet = reader->readFile(workbookPath(Town), 5, 6);
-        QCOMPARE(userIdColumn(sheet), QStringList({"992001", "992002", "992003"}));
-        QCOMPARE(sheet.rows[4][3].text, QString("Сумма оплат на отчётную дату"));
-    }
-
     // Names that cannot be a file name as they stand.
     void longAndEmptyNamesGiveFileNamesThatWork() {
         testdb::exec("report", "alter table atstown alter column name type varchar(400)");
@@ -296,24 +243,6 @@ private slots:
                  QString("Сумма оплат на отчётную дату"));
         runOn(noName, *office);
         QVERIFY(QFile::exists(work.path() + "/Без названия 2799999900220.xls"));
-    }
-
-    void aFailedSaveLeavesNothingOpenInTheOffice() {
-        reader->closeOpenDocument(workbookPath(Empty));
-        QFile::remove(workbookPath(Empty));
-        QVERIFY(QDir(work.path()).mkpath(Empty.name + ".xls"));
-        const auto removeFolder =
-            qScopeGuard([&] { QDir(work.path()).rmdir(Empty.name + ".xls"); });
-        const int documents = reader->openDocuments();
-        try {
-            runOn(Empty, *office);
-            QFAIL("saved over a folder");
-        } catch (const std::exception& e) {
-            QVERIFY2(QString(e.what()).startsWith("Не удалось сохранить книгу «Тест-Пустой.xls»"),
-                     e.what());
-            QVERIFY(!QString(e.what()).contains('\n'));
-        }
-        QCOMPARE(reader->openDocuments(), documents);
     }
 
     void anOfficeThatNeverAnswersIsGivenUpOn() {

@@ -122,8 +122,12 @@ TfmMain::~TfmMain() = default;
 
 void TfmMain::setDataModule(TdmCommon* dm) {
     dm_ = dm;
+    setRunLimits({});
+}
+
+void TfmMain::setRunLimits(const RunLimits& limits) {
     RunObserver& observer = *this;
-    generation_ = std::make_unique<GenerationRun>(*dm, observer);
+    generation_ = std::make_unique<GenerationRun>(*dm_, observer, limits);
 }
 
 void TfmMain::createControls() {
@@ -239,12 +243,22 @@ void TfmMain::FormShow() {
     repaint();
 }
 
-// The close is carried out only when the close-query handler gets through;
-// when it fails, its error is reported and the window stays.
+// The close is carried out when the close-query handler gets through; when it
+// fails (the link could not be dropped), its error is reported and the window
+// stays. A second request then closes the window all the same, without touching
+// the released queries again: the next sign-in under that name drops the link.
 void TfmMain::closeEvent(QCloseEvent* event) {
-    if (!msgbox::reportErrors([this] { FormCloseQuery(); })) {
-        event->ignore();
-        return;
+    if (!closeRefused_) {
+        if (!msgbox::reportErrors([this] { FormCloseQuery(); })) {
+            closeRefused_ = true;
+            event->ignore();
+            return;
+        }
+    } else {
+        try {
+            dropUserLink();
+        } catch (const std::exception&) {
+        }
     }
     event->accept();
     FormClose();
@@ -252,7 +266,10 @@ void TfmMain::closeEvent(QCloseEvent* event) {
     emit closed();
 }
 
+// The link is dropped before the three queries are released: a close that
+// fails there leaves a window whose reports still work.
 void TfmMain::FormCloseQuery() {
+    dropUserLink();
     dm_->sqListPhone.release();
     dm_->sqTownId.release();
     if (!dm_->sqCreateDropChannel.released()) {
@@ -260,7 +277,6 @@ void TfmMain::FormCloseQuery() {
             dm_->sqCreateDropChannel->close();
         dm_->sqCreateDropChannel.release();
     }
-    dropUserLink();
 }
 
 // A link that is already gone (dropped by another sign-in under the same name)

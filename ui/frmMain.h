@@ -45,6 +45,9 @@ public:
     ~TfmMain() override;
 
     void setDataModule(TdmCommon* dm);
+    // How much a report takes, and in what steps (a fresh run; the last run's
+    // values are gone).
+    void setRunLimits(const RunLimits& limits);
     TdmCommon* dataModule() const { return dm_; }
 
     // Shows the window; the first time, its show handler runs first and may
@@ -140,4 +143,5 @@ private:
     std::unique_ptr<GenerationRun> generation_;
     bool shownOnce_ = false;
     bool closedForGood_ = false;
+    bool closeRefused_ = false; // a close request failed to drop the link
 };

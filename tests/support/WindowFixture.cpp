@@ -14,18 +14,23 @@
 
 namespace fixture {
 
+namespace {
+QString quoted(QString text) {
+    return u'\'' + text.replace(u'\'', QLatin1String("''")) + u'\'';
+}
+} // namespace
+
 void addSettlement(const Settlement& s) {
     for (const QString& code : s.codes)
-        testdb::exec("report",
-                     QStringLiteral("insert into atstown values ('%1', %2, %3, 'тест', '%4')")
-                         .arg(QString(s.name).replace("'", "''"), s.townId, s.territory, code));
+        testdb::exec("report", QStringLiteral("insert into atstown values (%1, %2, %3, 'тест', %4)")
+                                   .arg(quoted(s.name), s.townId, s.territory, quoted(code)));
 }
 
 void addDebtors(const Settlement& s, const QList<Debtor>& debtors) {
     QStringList rows;
     for (const Debtor& d : debtors)
-        rows << QStringLiteral("('%1', %2, %3, %4, %5, '%6', '%7')")
-                    .arg(d.phone)
+        rows << QStringLiteral("(%1, %2, %3, %4, %5, '%6', '%7')")
+                    .arg(quoted(d.phone))
                     .arg(d.debt)
                     .arg(d.userId)
                     .arg(s.townId, s.territory, d.iscorp, d.dateOn);

@@ -1,0 +1,523 @@
+// Faults injected into real runs of the program, each checked for its message,
+// for a window that is still usable, and for what is left on disk and in the
+// database: a lost connection, a stopped server, a killed office, missing or
+// odd files, a killed instance, hostile data and hostile sign-in input.
+#include "app/SignIn.h"
+#include "app/fmPassword.h"
+#include "data/Session.h"
+#include "data/fmCommonDM.h"
+#include "platform/InstanceLock.h"
+#include "platform/LibreOfficeSpreadsheet.h"
+#include "platform/TextFile.h"
+#include "tests/support/ModalDriver.h"
+#include "tests/support/OfficeReader.h"
+#include "tests/support/TestDb.h"
+#include "tests/support/WindowFixture.h"
+#include "ui/TulminaApplication.h"
+#include "ui/frmMain.h"
+
+#include <QCheckBox>
+#include <QCryptographicHash>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QtTest>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+const QString Login = QStringLiteral("faultop");
+const QString Password = QStringLiteral("fault-pw1");
+const fixture::Settlement Town{
+    "Тест-Сбой", "2799999900500", "2799999900000", {"421791", "421792", "421793"}};
+// Quotes, a semicolon, a comment marker, characters outside Windows-1251 and
+// 200 characters in all.
+const fixture::Settlement Hostile = [] {
+    fixture::Settlement s{"Тест-Злой 'имя'; drop table atstown; -- 密😀",
+                          "2799999900510",
+                          "2799999900000",
+                          {"421799", "4217'9"}};
+    s.name += QString(200 - s.name.size(), QChar(0x44F));
+    return s;
+}();
+
+// Forwards every operation to the office; a fault can be injected before the
+// k-th block of rows is written.
+class FaultySpreadsheet : public Spreadsheet {
+public:
+    explicit FaultySpreadsheet(const office::Options& options) : office_(options) {}
+    std::function<void(int write)> beforeWrite;
+    int writes = 0;
+
+    void connect() override { office_.connect(); }
+    void openWorkbook(const QString& p) override { office_.openWorkbook(p); }
+    void saveWorkbookAs(const QString& p) override { office_.saveWorkbookAs(p); }
+    void writeRows(int row, int column, const std::vector<Row>& rows) override {
+        if (beforeWrite)
+            beforeWrite(++writes);
+        office_.writeRows(row, column, rows);
+    }
+    void clearRows(int row, int count) override { office_.clearRows(row, count); }
+    void alignRight(int r, int a, int b) override { office_.alignRight(r, a, b); }
+    void setBold(int r, int a, int b) override { office_.setBold(r, a, b); }
+    void hideColumn(int c) override { office_.hideColumn(c); }
+    void saveWorkbook() override { office_.saveWorkbook(); }
+    void makeVisible() override { office_.makeVisible(); }
+    void disconnect() override { office_.disconnect(); }
+    void markUnchanged() override { office_.markUnchanged(); }
+    void closeWorkbook() override { office_.closeWorkbook(); }
+
+private:
+    LibreOfficeSpreadsheet office_;
+};
+
+QStringList snapshotUsers() {
+    return testdb::column("report", "select user_id from pays_debs_tmp_r where user_id between "
+                                    "994001 and 994099 order by 1");
+}
+
+void server(const char* command) {
+    QProcess p;
+    p.setWorkingDirectory("/");
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start("bash", {TULMINA_SCRIPTS "/dbserver", command});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList userIdColumn(const OfficeReader::Sheet& sheet) {
+    QStringList ids;
+    for (size_t r = 1; r < sheet.rows.size() && !sheet.rows[r][0].text.isEmpty(); ++r)
+        ids << sheet.rows[r][0].text;
+    return ids;
+}
+
+// Whether some process holds the lock file exclusively.
+bool lockHeld(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+} // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+    QTemporaryDir profile;
+    std::unique_ptr<QTemporaryDir> work;
+    office::Options options;
+    std::unique_ptr<OfficeReader> reader;
+    std::unique_ptr<TdmCommon> dm;
+    std::unique_ptr<ModalDriver> driver;
+    std::unique_ptr<TfmMain> w;
+    FaultySpreadsheet* sheet = nullptr;
+
+    // The signed-in window on a settlement, every exchange taken in, in blocks
+    // of two debtors.
+    void openWindowOn(const fixture::Settlement& s, int listKind = Analysis) {
+        dm = fixture::signedInDataModule(Login);
+        driver = std::make_unique<ModalDriver>();
+        w = fixture::shownWindow(*dm, s.name, *driver);
+        fixture::pickSettlement(*w, s.name);
+        for (int k = 1; k <= w->ExchangeCount; ++k)
+            w->ExchangeBoxes[k]->setChecked(false);
+        w->setRunLimits({65534, 2});
+        auto faulty = std::make_unique<FaultySpreadsheet>(options);
+        sheet = faulty.get();
+        w->cbListExcel = std::move(faulty);
+        driver->press("OK"); // the list-kind warning
+        fixture::pickListKind(*w, listKind);
+    }
+    // The user presses "Формировать"; the text of the box it brought up, if any.
+    QString press() {
+        const int boxes = int(driver->boxTexts.size());
+        QTest::mouseClick(w->bbExecute, Qt::LeftButton);
+        return driver->boxTexts.size() > boxes ? driver->boxTexts.last() : QString();
+    }
+    bool usable() const {
+        return w->bbExecute->isEnabled() && w->Label1->isHidden() && w->PrBar->isHidden() &&
+               w->isVisible();
+    }
+    QString workbookPath(const fixture::Settlement& s) const {
+        return work->path() + "/" + s.name + ".xls";
+    }
+    QString backendPid() {
+        SqlQuery q(dm->SQLConnectionKvarn, "pid", {"select pg_backend_pid() as pid"});
+        q.openWhole();
+        return q.asString("pid");
+    }
+
+private slots:
+    void initTestCase() {
+        options.pipeName =
+            QStringLiteral("tulmina_faults_%1").arg(QCoreApplication::applicationPid());
+        options.profileDir = profile.path();
+        options.headless = true;
+        reader = std::make_unique<OfficeReader>(options);
+        testdb::exec("report", "alter table atstown alter column name type varchar(400)");
+        fixture::removeTestSettlements();
+        fixture::addSettlement(Town);
+        fixture::addSettlement(Hostile);
+        fixture::removeDebtors(Town);
+        fixture::removeDebtors(Hostile);
+        fixture::addDebtors(Town, {{"4217910001", -10, 994001},
+                                   {"4217920002", -20, 994002},
+                                   {"4217930003", -30, 994003}});
+        fixture::addDebtors(Hostile, {{"4217990001", -10, 994011},
+                                      {"4217';--12", -0.01, 994012},
+                                      {"4217€€密bc1", -2, 994013},
+                                      {"4217990005", 0, 994015}});
+        testdb::exec("report", "insert into lst_deb_always values (null, -5, 994014, " +
+                                   Hostile.townId + ", " + Hostile.territory +
+                                   ", 'N', '01.01.2001')");
+        testdb::exec("kvarn", "delete from t_users where user_id between 994001 and 994099");
+        testdb::exec("kvarn", "insert into t_users (user_id, account, name, flat, house_id) "
+                              "select 994011, '11', E'Злой\\nПереносов', '1', min(house_id) "
+                              "from o_houses");
+        testdb::createOperator(Login, Password, "Сбоева Ирина", 41);
+    }
+    void cleanupTestCase() {
+        w.reset();
+        dm.reset();
+        reader->terminate();
+        QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + options.pipeName});
+        fixture::removeDebtors(Town);
+        fixture::removeDebtors(Hostile);
+        testdb::exec("report",
+                     "delete from pays_debs_tmp_r where user_id between 994001 and 994099");
+        testdb::exec("kvarn", "delete from t_users where user_id between 994001 and 994099");
+        fixture::removeTestSettlements();
+        testdb::dropLinkIfAny(Login);
+        testdb::dropOperator(Login);
+        QDir::setCurrent("/");
+    }
+    void init() {
+        work = std::make_unique<QTemporaryDir>();
+        fixture::prepareWorkFolder(work->path());
+        QDir::setCurrent(work->path());
+        testdb::exec("report",
+                     "delete from pays_debs_tmp_r where user_id between 994001 and 994099");
+    }
+    void cleanup() {
+        w.reset();
+        driver.reset();
+        dm.reset();
+        testdb::dropLinkIfAny(Login);
+    }
+
+    // The program's backend terminated from a second connection between blocks.
+    void connectionKilledMidReport() {
+        openWindowOn(Town);
+        sheet->beforeWrite = [this, pid = backendPid()](int write) {
+            if (write == 2)
+                testdb::exec("report", "select pg_terminate_backend(" + pid + ")");
+        };
+        const QString message = press();
+        QVERIFY2(message.contains("terminating connection"), qPrintable(message));
+        QVERIFY(!message.contains('\n'));
+        QVERIFY(usable());
+        QCOMPARE(snapshotUsers(), QStringList({"994001", "994002"}));
+        QCOMPARE(userIdColumn(reader->readOpenDocument(workbookPath(Town), 5, 1)),
+                 QStringList({"994001", "994002"}));
+
+        sheet->beforeWrite = nullptr;
+        QCOMPARE(press(), QString()); // connected again: the next run works
+        QCOMPARE(userIdColumn(reader->readFile(workbookPath(Town), 5, 1)),
+                 QStringList({"994001", "994002", "994003"}));
+        QCOMPARE(snapshotUsers().size(), 5);
+        QVERIFY(w->close());
+        QVERIFY(!testdb::linkExists(Login));
+    }
+
+    void serverStoppedThenStartedAgain() {
+        openWindowOn(Town, General);
+        server("stop");
+        auto startAgain = qScopeGuard([] { server("start"); });
+        const QString lost = press();
+        QVERIFY2(!lost.isEmpty() && !lost.contains('\n'), qPrintable(lost));
+        const QString down = press();
+        QVERIFY2(down.contains("Connection refused"), qPrintable(down));
+        QVERIFY(usable());
+        const int boxes = int(driver->boxTexts.size());
+        QTimer::singleShot(0, w.get(), &QWidget::close);
+        QTRY_COMPARE(driver->boxTexts.size(), boxes + 1);
+        QVERIFY2(driver->boxTexts.last().contains("Connection refused"),
+                 qPrintable(driver->boxTexts.last()));
+        QVERIFY(w->isVisible());
+
+        startAgain.dismiss();
+        server("start");
+        QCOMPARE(press(), QString());
+        QCOMPARE(snapshotUsers().size(), 3);
+        QVERIFY(QFile::exists(workbookPath(Town)));
+        QSignalSpy closed(w.get(), &TfmMain::closed);
+        QVERIFY(w->close()); // connected again: the link is dropped
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(!testdb::linkExists(Login));
+    }
+
+    void secondCloseWhileTheServerIsAwayEndsTheProgram() {
+        openWindowOn(Town);
+        server("stop");
+        auto startAgain = qScopeGuard([] { server("start"); });
+        QSignalSpy closed(w.get(), &TfmMain::closed);
+        const int boxes = int(driver->boxTexts.size());
+        QTimer::singleShot(0, w.get(), &QWidget::close);
+        QTRY_COMPARE(driver->boxTexts.size(), boxes + 1); // the failed drop
+        QCOMPARE(closed.count(), 0);
+        QVERIFY(w->close()); // the second request closes, without a word
+        QCOMPARE(closed.count(), 1);
+        QCOMPARE(driver->boxTexts.size(), boxes + 1);
+        startAgain.dismiss();
+        server("start");
+        QVERIFY(testdb::linkExists(Login)); // left behind...
+
+        w.reset();
+        driver.reset(); // the window's driver would answer the next dialog
+        TdmCommon next; // ...and dropped by the next sign-in under that name
+        TPasswordDlg dialog;
+        ModalDriver signIn;
+        signIn.then([](QWidget* dlg) {
+            auto* d = qobject_cast<TPasswordDlg*>(dlg);
+            d->UserName->setText(Login);
+            d->Password->setText(Password);
+            d->OKBtn->click();
+        });
+        runSignInLoop(dialog, next);
+        QVERIFY2(!signInState().SignInPending, qPrintable(dialog.Label3->text()));
+        next.SQLConnectionKvarn.executeDirect("drop database link " + Login);
+    }
+
+    void officeKilledMidReport() {
+        openWindowOn(Town);
+        sheet->beforeWrite = [this](int write) {
+            if (write == 2) {
+                QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + options.pipeName});
+                QTest::qWait(500);
+            }
+        };
+        const QString message = press();
+        QVERIFY(!message.isEmpty());
+        QVERIFY(usable());
+        QCOMPARE(snapshotUsers(), QStringList({"994001", "994002"}));
+        sheet->beforeWrite = nullptr;
+        QCOMPARE(press(), QString()); // a new office
+        QCOMPARE(userIdColumn(reader->readFile(workbookPath(Town), 5, 1)),
+                 QStringList({"994001", "994002", "994003"}));
+    }
+
+    void missingFilesAndFolders_data() {
+        QTest::addColumn<QString>("missing");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("logWritten");
+        QTest::addColumn<bool>("listWritten");
+        QTest::newRow("template") << "Tulmin/DudoVezir/DudoVezir.xls"
+                                  << "DudoVezir.xls" << true << true;
+        QTest::newRow("Station") << "Tulmin/Station"
+                                 << "Tulmin/Station/" << true << false;
+        QTest::newRow("LogParam") << "Tulmin/LogParam"
+                                  << "Tulmin/LogParam/" << false << false;
+    }
+    void missingFilesAndFolders() {
+        QFETCH(QString, missing);
+        QFETCH(QString, message);
+        QFETCH(bool, logWritten);
+        QFETCH(bool, listWritten);
+        openWindowOn(Town);
+        QVERIFY(QFileInfo(missing).isDir() ? QDir().rmdir(missing) : QFile::remove(missing));
+        const int documents = reader->openDocuments();
+        const QString shown = press();
+        QVERIFY2(shown.contains(message), qPrintable(shown));
+        QVERIFY(usable());
+        QCOMPARE(QDir("Tulmin/LogParam").entryList(QDir::Files).size(), logWritten ? 1 : 0);
+        QCOMPARE(QFile::exists(w->runContext().StationFilePath), listWritten);
+        QVERIFY(!QFile::exists(workbookPath(Town)));
+        QCOMPARE(snapshotUsers(), QStringList());
+        QCOMPARE(reader->openDocuments(), documents);
+    }
+
+    void workbookNameTakenByAFolder() {
+        openWindowOn(Town);
+        QVERIFY(QDir().mkdir(Town.name + ".xls"));
+        const int documents = reader->openDocuments();
+        const QString shown = press();
+        QVERIFY2(shown.startsWith("Не удалось сохранить книгу «Тест-Сбой.xls»"), qPrintable(shown));
+        QVERIFY(usable());
+        QCOMPARE(reader->openDocuments(), documents); // nothing hidden left in the office
+        QCOMPARE(snapshotUsers(), QStringList());
+        QVERIFY(QFile::exists(w->runContext().StationFilePath));
+    }
+
+    void readOnlyTemplate() {
+        openWindowOn(Town);
+        const QString tpl = "Tulmin/DudoVezir/DudoVezir.xls";
+        const QByteArray before = QCryptographicHash::hash(readFile(tpl), QCryptographicHash::Md5);
+        QVERIFY(QFile::setPermissions(tpl, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        QCOMPARE(press(), QString());
+        QCOMPARE(QCryptographicHash::hash(readFile(tpl), QCryptographicHash::Md5), before);
+        QCOMPARE(userIdColumn(reader->readFile(workbookPath(Town), 5, 1)).size(), 3);
+    }
+
+    void lockAfterAKilledInstance() {
+        QTemporaryDir runtime;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        const QString lockPath = runtime.path() + "/Тулмина";
+        auto launch = [&](QProcess& p) {
+            p.setProcessEnvironment(env);
+            p.setWorkingDirectory(runtime.path());
+            p.start(TULMINA_BINARY, {});
+            QVERIFY(p.waitForStarted());
+        };
+        QProcess first;
+        launch(first);
+        QTRY_VERIFY_WITH_TIMEOUT(lockHeld(lockPath), 10000);
+        QTest::qWait(300); // the first instance is showing its sign-in dialog
+        QProcess second;
+        launch(second);
+        QVERIFY(second.waitForFinished(5000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        ::kill(pid_t(first.processId()), SIGKILL);
+        QVERIFY(first.waitForFinished(5000));
+        QProcess third;
+        launch(third);
+        QTRY_VERIFY_WITH_TIMEOUT(lockHeld(lockPath), 10000);
+        QTest::qWait(300);
+        QCOMPARE(third.state(), QProcess::Running);
+        third.kill();
+        third.waitForFinished(5000);
+    }
+
+    void noLockToBeHadIsNeverAcquired() {
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
+        qputenv("XDG_RUNTIME_DIR", "/nonexistent/tulmina");
+        const InstanceLock lock(QStringLiteral("Тулмина"));
+        QCOMPARE(lock.state(), InstanceLock::State::Unavailable);
+        QVERIFY2(lock.problem().contains("/nonexistent/tulmina/Тулмина"),
+                 qPrintable(lock.problem()));
+    }
+
+    void hostileDataInTheDatabase() {
+        openWindowOn(Hostile);
+        w->ExchangeBoxes[1]->setChecked(true); // leaves out code 4217'9 (by atskod order)
+        QCOMPARE(w->ExchangeLabels[1]->text(), QString("'9"));
+        QCOMPARE(press(), QString());
+        const QByteArray log = readFile("Tulmin/LogParam/" + w->runContext().RunStamp + ".txt");
+        QCOMPARE(log.count("\r\n"), 6);
+        QVERIFY(log.contains(toWindows1251("Город: Тест-Злой 'имя'; drop table atstown; -- ??")));
+        QVERIFY(log.contains(toWindows1251("Невошедшие АТС: , '9\r\n")));
+        const QByteArray list = readFile(w->runContext().StationFilePath);
+        // Three numbers, one a line; the null phone is left out with the ticked
+        // exchange (its code is unknown, so "not in" the list is not true of it).
+        QCOMPARE(list.split('\n').size(), 4);
+        QVERIFY(list.contains("90001\r\n"));
+        QVERIFY(list.contains(";--12\r\n"));
+        QVERIFY(list.contains("\x88?bc1\r\n"));
+        const QStringList saved = QDir(".").entryList({"Тест-Злой*.xls"}, QDir::Files);
+        QCOMPARE(saved.size(), 1);
+        QVERIFY(saved[0].toUtf8().size() <= 247);
+        const auto sheetRead = reader->readFile(work->path() + "/" + saved[0], 5, 5);
+        QCOMPARE(userIdColumn(sheetRead).size(), 3);
+        bool nameKept = false;
+        for (const auto& row : sheetRead.rows)
+            nameKept = nameKept || row[3].text == "Злой\nПереносов";
+        QVERIFY(nameKept);
+        QCOMPARE(sheetRead.rows[4][4].value, -12.01);
+        QCOMPARE(snapshotUsers(), QStringList({"994011", "994012", "994013"}));
+        QVERIFY(testdb::scalar("report", "select count(*) from atstown").toInt() > 0);
+    }
+
+    // Typed input that cannot be sent is refused before the server sees a
+    // statement of it: the backend's last statement stays what it was.
+    void hostileSignInInputNeverReachesTheServer() {
+        TdmCommon module;
+        TPasswordDlg dialog;
+        ModalDriver signIn;
+        const auto type = [&](const QString& user, const QString& password) {
+            signIn.then([=](QWidget* dlg) {
+                auto* d = qobject_cast<TPasswordDlg*>(dlg);
+                d->UserName->setText(user);
+                d->Password->setText(password);
+                d->OKBtn->click();
+            });
+        };
+        // The program's backend: its last statement and when it began.
+        const auto lastStatement = [] {
+            return testdb::scalar("report", "select query || ' @ ' || query_start from "
+                                            "pg_stat_activity where usename = 'tulmina_svc' and "
+                                            "datname = 'report'")
+                .toString();
+        };
+        QString before;
+        type(Login, "wrong"); // connects, creates the link, fails, drops it
+        signIn.then([&](QWidget* dlg) {
+            before = lastStatement();
+            auto* d = qobject_cast<TPasswordDlg*>(dlg);
+            d->UserName->setText("x'; drop table atstown; --");
+            d->Password->setText("pw");
+            d->OKBtn->click();
+        });
+        type("имя😀", QString(10000, 'p'));
+        runSignInLoop(dialog, module);
+        QCOMPARE(signInState().SignInAttempts, 3);
+        QCOMPARE(dialog.Label3->text(), QString("Попробуйте еще раз"));
+        QVERIFY(!before.isEmpty());
+        QCOMPARE(lastStatement(), before);
+        QVERIFY(!testdb::linkExists(Login));
+
+        TPasswordDlg again;
+        type("", "");
+        type(" ", "\"");
+        type(Login, QString(10000, 'p'));
+        runSignInLoop(again, module);
+        QCOMPARE(signInState().SignInAttempts, 3);
+        QVERIFY(!testdb::linkExists(Login));
+        QVERIFY(testdb::scalar("report", "select count(*) from atstown").toInt() > 0);
+    }
+};
+
+// Silent on success: the test log is printed only when a case failed.
+int main(int argc, char** argv) {
+    // A runtime folder of its own, so that Qt has nothing to say about it.
+    QByteArray runtime = QByteArray("/tmp/tulmina-faults-XXXXXX");
+    const bool ownRuntime =
+        qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && ::mkdtemp(runtime.data());
+    if (ownRuntime)
+        qputenv("XDG_RUNTIME_DIR", runtime);
+    TulminaApplication app(argc, argv);
+    TestFaults test;
+    QStringList args = app.arguments();
+    QTemporaryFile log;
+    if (args.size() == 1 && log.open())
+        args << QStringLiteral("-o") << log.fileName() + QStringLiteral(",txt");
+    const int failures = QTest::qExec(&test, args);
+    if (failures != 0 && log.isOpen())
+        std::fputs(log.readAll().constData(), stdout);
+    if (ownRuntime)
+        QDir(QString::fromLocal8Bit(runtime)).removeRecursively();
+    return failures;
+}
+#include "test_faults.moc"
