@@ -88,11 +88,7 @@ void makeBenchData(int debtors) {
 }
 
 office::Options officeOptions(const QTemporaryDir& profile) {
-    office::Options o;
-    o.pipeName = QStringLiteral("tulmina_bench_%1").arg(QCoreApplication::applicationPid());
-    o.profileDir = profile.path();
-    o.headless = true;
-    return o;
+    return privateOffice("bench", profile.path());
 }
 
 // Forwards every operation to the office and adds up the time each kind takes.
@@ -411,7 +407,7 @@ int main(int argc, char** argv) {
     testdb::dropLinkIfAny(Login);
     if (mode == "analysis" || mode == "sample") {
         OfficeReader(options).terminate();
-        QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + options.pipeName});
+        killOffice(options);
     }
     if (floor > 0) {
         std::printf("total %.2f s\n", program);

@@ -99,33 +99,32 @@ QList<QVariant> SqlQuery::markerValues(const QStringList& markerOrder) const {
     return values;
 }
 
-void SqlQuery::open() {
+// Runs the current text into a cursor of the given kind; an open query stays as it is.
+template <class MakeCursor> void SqlQuery::openWith(MakeCursor&& make) {
     if (live())
         return;
     close();
     const auto timer = timed(serverTime_);
     const DriverStatement statement = connection_.prepareStatement(text());
-    const QList<QVariant> values = markerValues(statement.markerOrder);
-    if (connection_.usesDialect() && returnsRows(statement.sql))
-        cursor_ = std::make_unique<ServerCursor>(connection_, statement, values);
-    else
-        cursor_ = std::make_unique<DriverCursor>(connection_, statement, values);
+    cursor_ = make(statement, markerValues(statement.markerOrder));
     generation_ = connection_.generation();
     connection_.afterSuccess(statement);
     rowIndex_ = 0;
 }
 
+void SqlQuery::open() {
+    openWith([this](const DriverStatement& statement,
+                    const QList<QVariant>& values) -> std::unique_ptr<RowCursor> {
+        if (connection_.usesDialect() && returnsRows(statement.sql))
+            return std::make_unique<ServerCursor>(connection_, statement, values);
+        return std::make_unique<DriverCursor>(connection_, statement, values);
+    });
+}
+
 void SqlQuery::openWhole() {
-    if (live())
-        return;
-    close();
-    const auto timer = timed(serverTime_);
-    const DriverStatement statement = connection_.prepareStatement(text());
-    cursor_ =
-        std::make_unique<WholeResult>(connection_, statement, markerValues(statement.markerOrder));
-    generation_ = connection_.generation();
-    connection_.afterSuccess(statement);
-    rowIndex_ = 0;
+    openWith([this](const DriverStatement& statement, const QList<QVariant>& values) {
+        return std::make_unique<WholeResult>(connection_, statement, values);
+    });
 }
 
 void SqlQuery::close() {

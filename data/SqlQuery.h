@@ -63,6 +63,7 @@ private:
     QList<QVariant> markerValues(const QStringList& markerOrder) const;
     int columnIndex(const QString& column) const;
     RowCursor* live() const;
+    template <class MakeCursor> void openWith(MakeCursor&& make);
 
     SqlConnection& connection_;
     QString name_;

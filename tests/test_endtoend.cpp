@@ -38,7 +38,7 @@ class TestEndToEnd : public QObject {
     Q_OBJECT
     QTemporaryDir work;
     QTemporaryDir profile;
-    QString pipe = QStringLiteral("tulmina_e2e_%1").arg(QCoreApplication::applicationPid());
+    office::Options options = privateOffice("e2e", profile.path());
 
 private slots:
     void initTestCase() {
@@ -55,7 +55,7 @@ private slots:
         testdb::exec("report", "delete from pays_debs_tmp where user_id between 993001 and 993009");
     }
     void cleanupTestCase() {
-        QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + pipe});
+        killOffice(options);
         fixture::removeDebtors(Town);
         testdb::exec("report", "delete from pays_debs_tmp where user_id between 993001 and 993009");
         fixture::removeTestSettlements();
@@ -117,10 +117,6 @@ private slots:
             w->close();
         });
 
-        office::Options options;
-        options.pipeName = pipe;
-        options.profileDir = profile.path();
-        options.headless = true;
         runSignedInProgram(*static_cast<TulminaApplication*>(qApp),
                            std::make_unique<LibreOfficeSpreadsheet>(options));
 

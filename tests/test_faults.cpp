@@ -167,10 +167,7 @@ class TestFaults : public QObject {
 
 private slots:
     void initTestCase() {
-        options.pipeName =
-            QStringLiteral("tulmina_faults_%1").arg(QCoreApplication::applicationPid());
-        options.profileDir = profile.path();
-        options.headless = true;
+        options = privateOffice("faults", profile.path());
         reader = std::make_unique<OfficeReader>(options);
         testdb::exec("report", "alter table atstown alter column name type varchar(400)");
         fixture::removeTestSettlements();
@@ -198,7 +195,7 @@ private slots:
         w.reset();
         dm.reset();
         reader->terminate();
-        QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + options.pipeName});
+        killOffice(options);
         fixture::removeDebtors(Town);
         fixture::removeDebtors(Hostile);
         testdb::exec("report",
@@ -310,7 +307,7 @@ private slots:
         openWindowOn(Town);
         sheet->beforeWrite = [this](int write) {
             if (write == 2) {
-                QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + options.pipeName});
+                killOffice(options);
                 QTest::qWait(500);
             }
         };

@@ -371,15 +371,7 @@ private slots:
     // the workbook, in whole blocks.
     void failedInsertLeavesWorkbookAndSnapshotAlike() {
         useLimits({65534, 2});
-        testdb::exec("report", "create or replace function fail_991003() returns trigger "
-                               "language plpgsql as $$ begin if new.user_id = 991003 then "
-                               "raise exception 'insert refused'; end if; return new; end $$");
-        testdb::exec("report", "create trigger fail_991003 before insert on pays_debs_tmp_r "
-                               "for each row execute function fail_991003()");
-        const auto dropTrigger = qScopeGuard([] {
-            testdb::exec("report", "drop trigger fail_991003 on pays_debs_tmp_r");
-            testdb::exec("report", "drop function fail_991003");
-        });
+        const testdb::RefusedSnapshot refused(991003);
         QVERIFY_THROWS_EXCEPTION(std::exception, run(choice(General)));
         QCOMPARE(sheet.userIdColumn().size(), 2);
         QStringList inWorkbook = sheet.userIdColumn();

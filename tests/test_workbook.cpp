@@ -65,10 +65,7 @@ class TestWorkbook : public QObject {
 
 private slots:
     void initTestCase() {
-        options.pipeName =
-            QStringLiteral("tulmina_test_%1").arg(QCoreApplication::applicationPid());
-        options.profileDir = profile.path();
-        options.headless = true;
+        options = privateOffice("workbook", profile.path());
         office = std::make_unique<LibreOfficeSpreadsheet>(options);
         reader = std::make_unique<OfficeReader>(options);
         fixture::prepareWorkFolder(work.path());
@@ -94,7 +91,7 @@ private slots:
         office.reset();
         if (reader)
             reader->terminate();
-        QProcess::execute("pkill", {"-9", "-f", "pipe,name=" + options.pipeName});
+        killOffice(options);
         QTest::qWait(300);
         fixture::removeDebtors(Town);
         for (const char* t : {"pays_debs_tmp", "pays_debs_tmp_r"})
@@ -203,15 +200,7 @@ private slots:
     // After a failure the snapshot holds exactly the debtors whose rows the
     // workbook left open in the office holds.
     void failedInsertTakesItsBlockOutOfTheOpenWorkbook() {
-        testdb::exec("report", "create or replace function fail_992003() returns trigger "
-                               "language plpgsql as $$ begin if new.user_id = 992003 then "
-                               "raise exception 'insert refused'; end if; return new; end $$");
-        testdb::exec("report", "create trigger fail_992003 before insert on pays_debs_tmp_r "
-                               "for each row execute function fail_992003()");
-        const auto dropTrigger = qScopeGuard([] {
-            testdb::exec("report", "drop trigger fail_992003 on pays_debs_tmp_r");
-            testdb::exec("report", "drop function fail_992003");
-        });
+        const testdb::RefusedSnapshot refused(992003);
         QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, *office, {65534, 2}));
         const auto open = reader->readOpenDocument(workbookPath(Town), 5, 6);
         QCOMPARE(userIdColumn(open), QStringList({"992001", "992002"}));

@@ -2,6 +2,9 @@
 
 #include "platform/LibreOfficeConnection.h"
 
+#include <QCoreApplication>
+#include <QProcess>
+
 #include <com/sun/star/awt/FontWeight.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XEnumeration.hpp>
@@ -154,4 +157,17 @@ void OfficeReader::terminate() {
     } catch (...) {
     }
     uno_->connection.disconnect();
+}
+
+office::Options privateOffice(const QString& name, const QString& profileDir) {
+    office::Options o;
+    o.pipeName = QStringLiteral("tulmina_%1_%2").arg(name).arg(QCoreApplication::applicationPid());
+    o.profileDir = profileDir;
+    o.headless = true;
+    return o;
+}
+
+void killOffice(const office::Options& options) {
+    QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-9"), QStringLiteral("-f"),
+                                                QStringLiteral("pipe,name=") + options.pipeName});
 }

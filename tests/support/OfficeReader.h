@@ -39,3 +39,9 @@ private:
     struct Uno;
     std::unique_ptr<Uno> uno_;
 };
+
+// A headless office of a test's own: its pipe named after the test and the
+// process, its profile in the given folder.
+office::Options privateOffice(const QString& name, const QString& profileDir);
+// Ends the office listening on that pipe, however it is.
+void killOffice(const office::Options& options);

@@ -94,4 +94,18 @@ void dropLinkIfAny(const QString& linkName) {
     exec("report", QStringLiteral("drop schema if exists %1 cascade").arg(n));
 }
 
+RefusedSnapshot::RefusedSnapshot(qint64 userId) {
+    exec("report", QStringLiteral("create or replace function refuse_snapshot() returns trigger "
+                                  "language plpgsql as $$ begin if new.user_id = %1 then "
+                                  "raise exception 'insert refused'; end if; return new; end $$")
+                       .arg(userId));
+    exec("report", "create trigger refuse_snapshot before insert on pays_debs_tmp_r "
+                   "for each row execute function refuse_snapshot()");
+}
+
+RefusedSnapshot::~RefusedSnapshot() {
+    exec("report", "drop trigger refuse_snapshot on pays_debs_tmp_r");
+    exec("report", "drop function refuse_snapshot");
+}
+
 } // namespace testdb

@@ -22,4 +22,14 @@ void dropOperator(const QString& login);
 void dropLinkIfAny(const QString& linkName);
 bool linkExists(const QString& linkName);
 
+// While it lives, the reporting database refuses to insert a snapshot row of
+// this user into pays_debs_tmp_r.
+class RefusedSnapshot {
+public:
+    explicit RefusedSnapshot(qint64 userId);
+    ~RefusedSnapshot();
+    RefusedSnapshot(const RefusedSnapshot&) = delete;
+    RefusedSnapshot& operator=(const RefusedSnapshot&) = delete;
+};
+
 } // namespace testdb
