@@ -33,11 +33,11 @@ QString workingFolder() {
 
 // Empty when the folder is ready; else what went wrong.
 QString prepare(const QString& folder) {
-    for (const char* sub : {"Tulmin/Station", "Tulmin/LogParam", "Tulmin/DudoVezir"})
-        if (!QDir().mkpath(folder + u'/' + QLatin1String(sub)) ||
-            !QFileInfo(folder + u'/' + QLatin1String(sub)).isWritable())
-            return QStringLiteral("папку «%1» нельзя создать или в неё нельзя писать")
-                .arg(folder + u'/' + QLatin1String(sub));
+    for (const char* sub : {"Tulmin/Station", "Tulmin/LogParam", "Tulmin/DudoVezir"}) {
+        const QString path = folder + u'/' + QLatin1String(sub);
+        if (!QDir().mkpath(path) || !QFileInfo(path).isWritable())
+            return QStringLiteral("папку «%1» нельзя создать или в неё нельзя писать").arg(path);
+    }
     const QString target = folder + QStringLiteral("/Tulmin/DudoVezir/DudoVezir.xls");
     if (QFileInfo::exists(target))
         return {};

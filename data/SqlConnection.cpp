@@ -85,9 +85,7 @@ void SqlConnection::reopenIfLost() noexcept {
     if (process.isValid() && process == serverProcess_)
         return;
     ++generation_;
-    forgetKeptStatements();
-    importedLinkTables_.clear();
-    cursorsToClose_.clear();
+    forgetServerState();
     database().close();
     try {
         open();
@@ -155,9 +153,7 @@ void SqlConnection::open() {
         throw DbError(serverMessage(db.lastError(), param(QStringLiteral("Password"))));
     everOpened_ = true;
     serverProcess_ = serverProcess();
-    importedLinkTables_.clear();
-    cursorsToClose_.clear();
-    forgetKeptStatements();
+    forgetServerState();
 }
 
 void SqlConnection::close() {
@@ -320,4 +316,11 @@ QSqlQuery& SqlConnection::executeKept(const DriverStatement& statement,
 void SqlConnection::forgetKeptStatements() {
     kept_.clear();
     translated_.clear();
+}
+
+// What the server held for the connection's process is gone with it.
+void SqlConnection::forgetServerState() {
+    forgetKeptStatements();
+    importedLinkTables_.clear();
+    cursorsToClose_.clear();
 }

@@ -80,6 +80,7 @@ private:
     void importLinkTables(const std::vector<oracle::LinkTable>& tables);
     void runStatements(const DriverStatement& statement);
     void forgetKeptStatements();
+    void forgetServerState();
     void reopenIfLost() noexcept;
     QVariant serverProcess() const;
 

@@ -38,9 +38,6 @@ public:
         using std::runtime_error::runtime_error;
     };
 
-    double debtTotal() const { return debtTotal_; }
-    int rowsDone() const { return rowsDone_; }
-
 private:
     struct DebtorRow;
     template <class F> void saving(const QString& fileName, F&& save);

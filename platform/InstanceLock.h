@@ -17,14 +17,13 @@ public:
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     State state() const { return state_; }
-    bool acquired() const { return state_ == State::Acquired; }
     // Why no lock could be made, in Russian, naming the file.
     const QString& problem() const { return problem_; }
 
+private:
     // The user's runtime folder, else a folder of the user's own under /tmp.
     static QString lockDirectory();
 
-private:
     int fd_ = -1;
     State state_ = State::Unavailable;
     QString problem_;

@@ -28,9 +28,7 @@ public:
 
     void connect();             // a live connection is kept, a dead one replaced
     void disconnect() noexcept; // the office keeps running
-    bool connected() const { return desktop_.is(); }
     const Reference<css::frame::XDesktop2>& desktop() const { return desktop_; }
-    const Options& options() const { return options_; }
 
 private:
     bool attach();
