@@ -10,3 +10,5 @@ SERVICE_USER=tulmina_svc
 SERVICE_PASSWORD=Kvarn_2008
 SUPER_PASSWORD=tulmina-super
 KNA_PASSWORD=kna-reader-2008
+# The stand-in's CA certificate, which the program trusts (TULMINA_DB_CA_FILE).
+CA_FILE="$RUN_DIR/tls/ca.crt"
