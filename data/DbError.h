@@ -1,10 +1,30 @@
 #pragma once
-#include <QString>
-#include <stdexcept>
+#include "platform/Failure.h"
 
-// An error of the database or of the connection, carrying the server's message.
-class DbError : public std::runtime_error {
+// An error of the database server or of the connection, carrying the server's
+// message and, where the server gave one, its SQLSTATE code.
+class DbError : public Failure {
 public:
-    explicit DbError(const QString& message) : std::runtime_error(message.toStdString()) {}
-    QString message() const { return QString::fromUtf8(what()); }
+    explicit DbError(const QString& message, QString sqlState = {})
+        : Failure(Part::Database, message), sqlState_(std::move(sqlState)) {}
+    const QString& sqlState() const { return sqlState_; }
+
+private:
+    QString sqlState_;
+};
+
+// The connection to the reporting database could not be opened; why, as far
+// as the program can tell without reading the driver's (translated) message.
+class ConnectionFailure : public DbError {
+public:
+    enum class Cause {
+        Unreachable, // nothing answers at the server's address
+        Untrusted,   // the server could not prove its identity (no TLS, a foreign certificate)
+        Refused,     // the server answered and refused the service account or the database
+    };
+    ConnectionFailure(Cause cause, const QString& message) : DbError(message), cause_(cause) {}
+    Cause cause() const { return cause_; }
+
+private:
+    Cause cause_;
 };

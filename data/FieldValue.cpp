@@ -6,8 +6,7 @@
 
 namespace {
 [[noreturn]] void nullValue(const QString& column) {
-    throw DbError(
-        QStringLiteral("Could not convert variant of type (Null) into type (%1)").arg(column));
+    throw DbError(QStringLiteral("Поле %1 пусто, а значение в нём обязательно").arg(column));
 }
 } // namespace
 
@@ -24,7 +23,7 @@ qint64 requireFixed4(const QVariant& value, const QString& column) {
     const QString text = value.toString();
     const auto m = decimal.match(text);
     if (!m.hasMatch() || m.captured(2).size() > 14)
-        throw DbError(QStringLiteral("'%1' is not a valid BCD value").arg(text));
+        throw DbError(QStringLiteral("Значение «%1» не является десятичным числом").arg(text));
     QString fraction = m.captured(3).left(4);
     fraction = fraction.leftJustified(4, u'0');
     const qint64 whole = m.captured(2).toLongLong();

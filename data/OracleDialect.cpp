@@ -41,9 +41,21 @@ bool isName(const Token& t) {
     return t.kind == Kind::Word || t.kind == Kind::QuotedIdent;
 }
 
-QString linkName(const Token& t) {
-    return t.kind == Kind::Word ? t.text.toLower() : t.text;
+QString nameOf(const Token& t) {
+    return t.kind == Kind::Word ? t.text : sqllex::unquote(t);
 }
+
+// A link's schema as PostgreSQL reads it: a plain lower-case name as it is,
+// any other quoted.
+QString schemaName(const QString& link) {
+    static const QRegularExpression plain(QStringLiteral("^[a-z_][a-z0-9_$]*$"));
+    const QString lower = link.toLower();
+    return plain.match(lower).hasMatch() ? lower : sqllex::quoteIdentifier(lower);
+}
+
+const QString LinkName = QStringLiteral("tulmina_link_name");
+const QString LinkUser = QStringLiteral("tulmina_link_user");
+const QString LinkPassword = QStringLiteral("tulmina_link_password");
 
 Translation createLink(const std::vector<Token>& code, size_t i) {
     auto word = [&](const char* w) { return i < code.size() && code[i++].isWord(w); };
@@ -58,32 +70,27 @@ Translation createLink(const std::vector<Token>& code, size_t i) {
     const bool usingAlias = word("using") && i < code.size() && code[i].kind == Kind::String;
     if (!link || !connectTo || !user || !identifiedBy || !password || !usingAlias ||
         i + 1 != code.size())
-        throw DbError(
-            "ORA-02010: missing host connect string or malformed database link statement");
-
+        throw DbError(QStringLiteral("Команда создания связи с базой данных записана неверно"),
+                      QStringLiteral("42601"));
+    // The link goes where the server's fixed link goes: the alias is the
+    // server's to decide, not a workstation's.
     Translation t;
     t.secret = sqllex::unquote(*password);
-    const QString n = linkName(*link);
-    const QString remoteUser =
-        user->kind == Kind::Word ? user->text.toLower() : sqllex::unquote(*user);
-    t.allOrNone = {QStringLiteral("create server %1 foreign data wrapper postgres_fdw options (%2)")
-                       .arg(n, serverOptions(sqllex::unquote(code[i]))),
-                   QStringLiteral("create user mapping for current_user server %1 "
-                                  "options (user %2, password %3)")
-                       .arg(n, sqllex::quoteLiteral(remoteUser), sqllex::quoteLiteral(t.secret)),
-                   QStringLiteral("create schema %1").arg(n)};
-    t.sql = t.allOrNone.join(QStringLiteral(";\n"));
+    t.linkStatement = true;
+    t.sql = QStringLiteral("select tulmina_link.create_link(:%1, :%2, :%3)")
+                .arg(LinkName, LinkUser, LinkPassword);
+    t.values = {{LinkName, nameOf(*link)}, {LinkUser, nameOf(*user)}, {LinkPassword, t.secret}};
     return t;
 }
 
 Translation dropLink(const std::vector<Token>& code, size_t i) {
     if (i + 1 != code.size() || !isName(code[i]))
-        throw DbError("ORA-02024: database link not found");
+        throw DbError(QStringLiteral("Команда удаления связи с базой данных записана неверно"),
+                      QStringLiteral("42601"));
     Translation t;
-    t.droppedLink = linkName(code[i]);
-    t.allOrNone = {QStringLiteral("drop server %1 cascade").arg(t.droppedLink),
-                   QStringLiteral("drop schema if exists %1 cascade").arg(t.droppedLink)};
-    t.sql = t.allOrNone.join(QStringLiteral(";\n"));
+    t.linkStatement = true;
+    t.sql = QStringLiteral("select tulmina_link.drop_link(:%1)").arg(LinkName);
+    t.values = {{LinkName, nameOf(code[i])}};
     return t;
 }
 
@@ -126,12 +133,11 @@ Translation rewriteQuery(const std::vector<Token>& tokens) {
     int aliases = 0;
     for (size_t k = 0; k < tokens.size(); ++k) {
         const Token& tok = tokens[k];
+        // Everything a link reads was made with the link: its tables stand in
+        // the schema of the link's name.
         if (tok.kind == Kind::Word && k + 2 < tokens.size() && tokens[k + 1].text == "@" &&
             tokens[k + 2].kind == Kind::Word) {
-            const QString link = tokens[k + 2].text.toLower();
-            const QString table = tok.text.toLower();
-            t.linkTables.push_back({link, table});
-            t.sql += link + u'.' + table;
+            t.sql += schemaName(tokens[k + 2].text) + u'.' + tok.text.toLower();
             k += 2;
             continue;
         }
@@ -163,19 +169,6 @@ Translation rewriteQuery(const std::vector<Token>& tokens) {
 }
 
 } // namespace
-
-QString serverOptions(const QString& alias) {
-    static const QRegularExpression form(QStringLiteral("^([^:/]+)(?::(\\d+))?(?:/(.+))?$"));
-    const auto m = form.match(alias.trimmed());
-    if (!m.hasMatch())
-        return QStringLiteral("dbname %1").arg(sqllex::quoteLiteral(alias));
-    QStringList options{QStringLiteral("host %1").arg(sqllex::quoteLiteral(m.captured(1)))};
-    if (!m.captured(2).isEmpty())
-        options << QStringLiteral("port %1").arg(sqllex::quoteLiteral(m.captured(2)));
-    if (!m.captured(3).isEmpty())
-        options << QStringLiteral("dbname %1").arg(sqllex::quoteLiteral(m.captured(3)));
-    return options.join(QLatin1String(", "));
-}
 
 Translation translate(const QString& oracleSql) {
     const std::vector<Token> tokens = sqllex::tokenize(oracleSql);

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
-#include <QStringList>
+#include <QVariant>
+#include <utility>
 #include <vector>
 
 // Rewrites the few Oracle constructs that the PostgreSQL stand-in cannot take
@@ -9,22 +10,16 @@
 // comments, passes through unchanged.
 namespace oracle {
 
-struct LinkTable {
-    QString link;  // schema that holds the link's imported tables
-    QString table; // remote table name
-};
-
 struct Translation {
-    QString sql;           // the statement; for a database link, its parts one per line
-    QStringList allOrNone; // a database link statement's parts, to run in one transaction
-    std::vector<LinkTable> linkTables; // tables read through links, to import on first use
-    QString droppedLink;               // set when the statement drops a database link
-    QString secret;                    // a password the statement carries; kept out of messages
+    QString sql;
+    // Values the translation binds itself, by marker name: a link statement's
+    // name, billing user and password go to the server's link functions as
+    // parameters, never as statement text.
+    std::vector<std::pair<QString, QVariant>> values;
+    bool linkStatement = false; // creates or drops a database link
+    QString secret;             // the password a statement carries; kept out of every message
 };
 
 Translation translate(const QString& oracleSql);
-
-// host[:port][/dbname] -> postgres_fdw server options.
-QString serverOptions(const QString& alias);
 
 } // namespace oracle

@@ -1,10 +1,9 @@
 #include "data/RowCursor.h"
 
-#include "data/DbError.h"
-#include "data/SqlConnection.h"
 #include "data/SqlLexer.h"
 
 #include <QSqlError>
+#include <QSqlRecord>
 
 bool returnsRows(const QString& sql) {
     for (const sqllex::Token& t : sqllex::tokenize(sql)) {
@@ -32,34 +31,22 @@ void DriverCursor::next() {
         connection_.fail(query_.lastError());
 }
 
-namespace {
-QString inlineValues(const DriverStatement& statement, const QList<QVariant>& values) {
-    QString sql;
-    qsizetype marker = 0;
-    for (const sqllex::Token& t : sqllex::tokenize(statement.sql)) {
-        if (t.kind == sqllex::Kind::Symbol && t.text == "?" && marker < values.size()) {
-            const QVariant& v = values[marker++];
-            sql += v.isNull() ? QStringLiteral("null") : sqllex::quoteLiteral(v.toString());
-        } else {
-            sql += t.text;
-        }
-    }
-    return sql;
+int DriverCursor::column(const QString& name) const {
+    return query_.record().indexOf(name);
 }
-} // namespace
 
 ServerCursor::ServerCursor(SqlConnection& connection, const DriverStatement& statement,
-                           const QList<QVariant>& values)
+                           const QList<QVariant>& values, int rowsetSize)
     : connection_(connection), name_(connection.newCursorName()),
-      rowsetSize_(std::max(1, connection.param(QStringLiteral("RowsetSize")).toInt())),
-      generation_(connection.generation()), batch_(connection.database()) {
-    batch_.setNumericalPrecisionPolicy(QSql::HighPrecision);
+      rowsetSize_(std::max(1, rowsetSize)), generation_(connection.generation()) {
     connection_.closeGivenUpCursors();
-    const QString declare = QStringLiteral("declare %1 no scroll cursor with hold for\n%2")
-                                .arg(name_, inlineValues(statement, values));
-    if (!batch_.exec(declare)) {
+    try {
+        connection_.pgExec(QStringLiteral("declare %1 no scroll cursor with hold for\n%2")
+                               .arg(name_, statement.sql),
+                           values, statement.secret);
+    } catch (...) {
         name_.clear();
-        connection_.fail(batch_.lastError(), statement.secret);
+        throw;
     }
     try {
         fetchRowset();
@@ -81,39 +68,31 @@ void ServerCursor::giveUp() noexcept {
 }
 
 void ServerCursor::fetchRowset() {
-    if (!batch_.exec(QStringLiteral("fetch forward %1 from %2").arg(rowsetSize_).arg(name_)))
-        connection_.fail(batch_.lastError());
-    batchRows_ = batch_.size();
-    hasRow_ = batch_.next();
+    batch_.emplace(
+        connection_.pgExec(QStringLiteral("fetch forward %1 from %2").arg(rowsetSize_).arg(name_)));
+    row_ = 0;
 }
 
 void ServerCursor::next() {
-    if (!hasRow_)
+    if (!hasRow())
         return;
-    hasRow_ = batch_.next();
-    if (!hasRow_ && batchRows_ == rowsetSize_)
+    ++row_;
+    if (!hasRow() && batch_->rows() == rowsetSize_)
         fetchRowset();
 }
 
 WholeResult::WholeResult(SqlConnection& connection, const DriverStatement& statement,
-                         const QList<QVariant>& values) {
-    QSqlQuery& q = connection.executeKept(statement, values);
-    record_ = q.record();
-    const int columns = record_.count();
-    while (q.next()) {
-        QVariantList row;
-        row.reserve(columns);
-        for (int c = 0; c < columns; ++c)
-            row << q.value(c);
-        rows_.push_back(std::move(row));
-    }
-    const QSqlError error = q.lastError();
-    q.finish();
-    if (error.isValid())
-        connection.fail(error);
-}
+                         const QList<QVariant>& values)
+    : rows_(connection.executeKept(statement, values)) {}
 
 void WholeResult::next() {
     if (hasRow())
         ++row_;
+}
+
+int WholeResult::column(const QString& name) const {
+    for (qsizetype c = 0; c < rows_.columns.size(); ++c)
+        if (rows_.columns[c].compare(name, Qt::CaseInsensitive) == 0)
+            return int(c);
+    return -1;
 }

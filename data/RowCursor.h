@@ -1,11 +1,10 @@
 #pragma once
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QVariant>
-#include <vector>
+#include "data/Libpq.h"
+#include "data/SqlConnection.h"
 
-class SqlConnection;
-struct DriverStatement;
+#include <QSqlQuery>
+#include <QVariant>
+#include <optional>
 
 // The rows of one executed statement, read forward only. Opening runs the
 // statement; the cursor stands on the first row, if there is one.
@@ -14,7 +13,8 @@ public:
     virtual ~RowCursor() = default;
     virtual bool hasRow() const = 0;
     virtual void next() = 0;
-    virtual QSqlRecord record() const = 0;
+    // The column of that name, matched without regard to case; -1 when absent.
+    virtual int column(const QString& name) const = 0;
     virtual QVariant value(int column) const = 0;
 };
 
@@ -26,7 +26,7 @@ public:
                  const QList<QVariant>& values);
     bool hasRow() const override { return hasRow_; }
     void next() override;
-    QSqlRecord record() const override { return query_.record(); }
+    int column(const QString& name) const override;
     QVariant value(int column) const override { return query_.value(column); }
 
 private:
@@ -35,19 +35,19 @@ private:
     bool hasRow_ = false;
 };
 
-// A cursor held by the PostgreSQL server, fetched a rowset at a time. The
-// driver streams only one result per connection, and the program keeps several
-// queries open at once (the debtor list, the exchanges, an address): a server
-// cursor lets them stand side by side with memory bounded by the rowset.
+// A cursor held by the PostgreSQL server, its values bound, fetched a rowset at
+// a time. The program keeps several queries open at once (the debtor list, the
+// exchanges, an address): server cursors let them stand side by side with
+// memory bounded by the rowset.
 class ServerCursor : public RowCursor {
 public:
     ServerCursor(SqlConnection& connection, const DriverStatement& statement,
-                 const QList<QVariant>& values);
+                 const QList<QVariant>& values, int rowsetSize);
     ~ServerCursor() override;
-    bool hasRow() const override { return hasRow_; }
+    bool hasRow() const override { return row_ < batch_->rows(); }
     void next() override;
-    QSqlRecord record() const override { return batch_.record(); }
-    QVariant value(int column) const override { return batch_.value(column); }
+    int column(const QString& name) const override { return batch_->column(name); }
+    QVariant value(int column) const override { return batch_->value(row_, column); }
 
 private:
     void fetchRowset(); // the next rowset; the cursor stands on its first row
@@ -57,9 +57,8 @@ private:
     QString name_;
     int rowsetSize_;
     int generation_;
-    QSqlQuery batch_;
-    int batchRows_ = 0;
-    bool hasRow_ = false;
+    std::optional<pq::Result> batch_;
+    int row_ = 0;
 };
 
 // The whole result of a statement that the connection keeps prepared, fetched
@@ -69,14 +68,13 @@ class WholeResult : public RowCursor {
 public:
     WholeResult(SqlConnection& connection, const DriverStatement& statement,
                 const QList<QVariant>& values);
-    bool hasRow() const override { return row_ < rows_.size(); }
+    bool hasRow() const override { return row_ < rows_.rows.size(); }
     void next() override;
-    QSqlRecord record() const override { return record_; }
-    QVariant value(int column) const override { return rows_[row_].value(column); }
+    int column(const QString& name) const override;
+    QVariant value(int column) const override { return rows_.rows[row_].value(column); }
 
 private:
-    QSqlRecord record_;
-    std::vector<QVariantList> rows_;
+    Rows rows_;
     size_t row_ = 0;
 };
 

@@ -1,107 +1,117 @@
 #include "data/SqlConnection.h"
 
 #include "data/DbError.h"
+#include "data/OracleDialect.h"
+#include "data/ServerProbe.h"
 #include "data/SqlLexer.h"
 
 #include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <algorithm>
 
 namespace {
 
-void applyAlias(QSqlDatabase& db, const QString& driver, const QString& alias) {
-    if (driver != QLatin1String("QPSQL")) {
-        db.setDatabaseName(alias);
-        return;
-    }
+struct Endpoint {
+    QString host;
+    int port = 5432;
+    QString database;
+};
+
+// host[:port]/database, the alias form of the PostgreSQL server.
+std::optional<Endpoint> endpointOf(const QString& alias) {
     static const QRegularExpression form(QStringLiteral("^([^:/]+)(?::(\\d+))?/(.+)$"));
     const auto m = form.match(alias);
-    if (!m.hasMatch()) {
-        db.setDatabaseName(alias);
-        return;
-    }
-    db.setHostName(m.captured(1));
-    if (!m.captured(2).isEmpty())
-        db.setPort(m.captured(2).toInt());
-    db.setDatabaseName(m.captured(3));
+    if (!m.hasMatch())
+        return std::nullopt;
+    return Endpoint{m.captured(1), m.captured(2).isEmpty() ? 5432 : m.captured(2).toInt(),
+                    m.captured(3)};
 }
 
-// The text with every token of one kind replaced by a positional marker; the
-// replaced tokens are listed in order.
-QString asMarkers(const QString& text, sqllex::Kind kind, QStringList* replaced) {
+// A connection option value in libpq's quoted form.
+QString optionValue(QString value) {
+    return u'\'' +
+           value.replace(u'\\', QLatin1String("\\\\")).replace(u'\'', QLatin1String("\\'")) + u'\'';
+}
+
+// The text with every :name marker replaced by the driver's own: $1, $2, ...
+// one per name (letter case aside), or ? per marker. The names behind the
+// markers are listed in order.
+QString withDriverMarkers(const QString& text, bool numbered, QStringList* order) {
     QString out;
     for (const sqllex::Token& t : sqllex::tokenize(text)) {
-        if (t.kind == kind) {
-            *replaced << t.text;
-            out += u'?';
-        } else {
+        if (t.kind != sqllex::Kind::Parameter) {
             out += t.text;
+            continue;
         }
+        const QString name = t.text.mid(1);
+        if (!numbered) {
+            *order << name;
+            out += u'?';
+            continue;
+        }
+        qsizetype at = std::find_if(order->cbegin(), order->cend(),
+                                    [&](const QString& known) {
+                                        return known.compare(name, Qt::CaseInsensitive) == 0;
+                                    }) -
+                       order->cbegin();
+        if (at == order->size()) {
+            at = order->size();
+            *order << name;
+        }
+        out += u'$' + QString::number(at + 1);
     }
     return out;
 }
 
+// The package that brings a QtSql driver, for the message when it is missing.
+QString driverPackage(const QString& driver) {
+    if (driver == QLatin1String("QPSQL"))
+        return QStringLiteral("libqt6sql6-psql");
+    if (driver == QLatin1String("QOCI"))
+        return QStringLiteral("libqt6sql6-oci");
+    return QStringLiteral("libqt6sql6-") + driver.mid(1).toLower();
+}
+
+Rows rowsOf(const pq::Result& r) {
+    Rows rows;
+    for (int c = 0; c < r.columns(); ++c)
+        rows.columns << r.columnName(c);
+    rows.rows.reserve(size_t(r.rows()));
+    for (int row = 0; row < r.rows(); ++row) {
+        QVariantList values;
+        values.reserve(r.columns());
+        for (int c = 0; c < r.columns(); ++c)
+            values << r.value(row, c);
+        rows.rows.push_back(std::move(values));
+    }
+    return rows;
+}
+
+constexpr size_t KeptStatements = 8;
+
+// Moves the entry of `key` to the front and returns it, or end() when absent.
+template <class List> auto findRecent(List& list, const QString& key) {
+    const auto it = std::find_if(list.begin(), list.end(),
+                                 [&](const auto& entry) { return entry.first == key; });
+    if (it != list.end())
+        list.splice(list.begin(), list, it);
+    return it == list.end() ? list.end() : list.begin();
+}
+
 } // namespace
-
-void SqlConnection::run(QSqlQuery& q, const DriverStatement& statement,
-                        const QList<QVariant>& values, bool prepared) {
-    bool ok = false;
-    if (statement.markerOrder.isEmpty() && !prepared) {
-        ok = q.exec(statement.sql);
-    } else {
-        ok = q.prepare(statement.sql);
-        for (const QVariant& v : values)
-            q.addBindValue(v);
-        ok = ok && q.exec();
-    }
-    if (!ok)
-        fail(q.lastError(), statement.secret);
-}
-
-void SqlConnection::fail(const QSqlError& error, const QString& secret) {
-    const QString message = serverMessage(error, secret);
-    reopenIfLost();
-    throw DbError(message);
-}
-
-// The server process behind the connection. The driver may open a lost
-// connection again by itself, quietly: a new process then tells that whatever
-// the server held for the old one (cursors, prepared statements) is gone.
-QVariant SqlConnection::serverProcess() const {
-    QSqlQuery q(database());
-    const QString probe = usesDialect() ? QStringLiteral("select pg_backend_pid()")
-                                        : QStringLiteral("select 1 from dual");
-    return q.exec(probe) && q.next() ? q.value(0) : QVariant();
-}
-
-// After a failed statement: an ordinary error leaves the connection as it is;
-// a lost connection is opened again at once, and when the server is still away,
-// at its next use. Nothing is run again: the statement's own error stands.
-void SqlConnection::reopenIfLost() noexcept {
-    if (!connected())
-        return;
-    const QVariant process = serverProcess();
-    if (process.isValid() && process == serverProcess_)
-        return;
-    ++generation_;
-    forgetServerState();
-    database().close();
-    try {
-        open();
-    } catch (const DbError&) {
-    }
-}
 
 QString serverMessage(const QSqlError& error, const QString& secret) {
     QString text = error.databaseText().trimmed();
     if (text.isEmpty())
         text = error.driverText().trimmed();
-    // PostgreSQL adds the statement's line after the message; keep the message.
+    // The server may add the statement's line after the message; keep the message.
     text = text.section(u'\n', 0, 0).trimmed();
     if (!secret.isEmpty())
         text.replace(secret, QLatin1String("***"));
-    return text.isEmpty() ? QStringLiteral("database error") : text;
+    return text.isEmpty() ? QStringLiteral("сервер базы данных не сообщил причину") : text;
 }
 
 SqlConnection::SqlConnection(QString connectionName, QString sqlDriver, QStringList params)
@@ -112,7 +122,7 @@ SqlConnection::SqlConnection(QString connectionName, QString sqlDriver, QStringL
 }
 
 SqlConnection::~SqlConnection() {
-    forgetKeptStatements();
+    forgetServerState();
     if (QSqlDatabase::contains(name_)) {
         database().close();
         QSqlDatabase::removeDatabase(name_);
@@ -135,71 +145,80 @@ QSqlDatabase SqlConnection::database() const {
     return QSqlDatabase::database(name_, false);
 }
 
+pg_conn* SqlConnection::pg() const {
+    const QVariant handle = database().driver()->handle();
+    return handle.isValid() ? *static_cast<pg_conn* const*>(handle.constData()) : nullptr;
+}
+
 void SqlConnection::open() {
     if (connected())
         return;
     if (!QSqlDatabase::contains(name_)) {
         if (!QSqlDatabase::isDriverAvailable(sqlDriver_))
-            throw DbError(QStringLiteral("Database driver %1 is not available").arg(sqlDriver_));
+            throw ProgramError(
+                QStringLiteral("Не найден драйвер базы данных %1 (пакет %2): без него программа "
+                               "не может подключиться к базе данных")
+                    .arg(sqlDriver_, driverPackage(sqlDriver_)));
         QSqlDatabase::addDatabase(sqlDriver_, name_);
     }
     QSqlDatabase db = database();
-    applyAlias(db, sqlDriver_, param(QStringLiteral("DataBase")));
+    const QString alias = param(QStringLiteral("DataBase"));
+    const auto endpoint = endpointOf(alias);
+    if (usesDialect() && endpoint) {
+        db.setHostName(endpoint->host);
+        db.setPort(endpoint->port);
+        db.setDatabaseName(endpoint->database);
+    } else {
+        db.setDatabaseName(alias);
+    }
+    // The password is sent only to a server whose certificate chains to the
+    // trusted CA and names the host.
+    if (usesDialect())
+        db.setConnectOptions(QStringLiteral("connect_timeout=5;sslmode=verify-full;sslrootcert=") +
+                             optionValue(trustedCa_));
     db.setUserName(param(QStringLiteral("User_Name")));
     db.setPassword(param(QStringLiteral("Password")));
-    if (usesDialect())
-        db.setConnectOptions(QStringLiteral("connect_timeout=5"));
     if (!db.open())
-        throw DbError(serverMessage(db.lastError(), param(QStringLiteral("Password"))));
+        failToOpen(serverMessage(db.lastError(), param(QStringLiteral("Password"))));
     everOpened_ = true;
-    serverProcess_ = serverProcess();
     forgetServerState();
 }
 
+// Why the connection failed is told by a probe of the server, not by the
+// driver's message: libpq writes that in the workstation's language.
+void SqlConnection::failToOpen(const QString& message) {
+    using Cause = ConnectionFailure::Cause;
+    Cause cause = Cause::Refused;
+    if (const auto endpoint = endpointOf(param(QStringLiteral("DataBase"))); endpoint)
+        cause = usesDialect() ? probeServer(endpoint->host, endpoint->port, trustedCa_, 5000)
+                              : Cause::Refused;
+    throw ConnectionFailure(cause, message);
+}
+
 void SqlConnection::close() {
-    forgetKeptStatements();
+    forgetServerState();
     if (QSqlDatabase::contains(name_))
         database().close();
 }
 
-namespace {
-constexpr size_t KeptStatements = 8;
-
-// Moves the entry of `key` to the front and returns it, or end() when absent.
-template <class List> auto findRecent(List& list, const QString& key) {
-    const auto it = std::find_if(list.begin(), list.end(),
-                                 [&](const auto& entry) { return entry.first == key; });
-    if (it != list.end())
-        list.splice(list.begin(), list, it);
-    return it == list.end() ? list.end() : list.begin();
-}
-} // namespace
-
 DriverStatement SqlConnection::prepareStatement(const QString& text) {
     if (!connected()) {
         if (!everOpened_)
-            throw DbError(QStringLiteral("Connection %1 is not open").arg(name_));
+            throw ProgramError(QStringLiteral("Соединение с базой данных ещё не открыто"));
         open(); // lost earlier: opened again on its next use
     }
-    if (auto known = findRecent(translated_, text); known != translated_.end()) {
-        importLinkTables(known->second.linkTables);
+    if (auto known = findRecent(translated_, text); known != translated_.end())
         return known->second;
-    }
     DriverStatement statement;
     QString sql = text;
     if (usesDialect()) {
         oracle::Translation t = oracle::translate(text);
-        importLinkTables(t.linkTables);
         sql = t.sql;
+        statement.ownValues = std::move(t.values);
+        statement.linkStatement = t.linkStatement;
         statement.secret = t.secret;
-        statement.droppedLink = t.droppedLink;
-        statement.allOrNone = t.allOrNone;
-        statement.linkTables = t.linkTables;
     }
-    statement.sql = asMarkers(sql, sqllex::Kind::Parameter, &statement.markerOrder);
-    for (QString& marker : statement.markerOrder)
-        marker.remove(0, 1); // ":name" -> "name"
-    // Only statements without a secret are remembered.
+    statement.sql = withDriverMarkers(sql, usesDialect(), &statement.markerOrder);
     if (statement.secret.isEmpty()) {
         translated_.emplace_front(text, statement);
         if (translated_.size() > KeptStatements)
@@ -208,38 +227,66 @@ DriverStatement SqlConnection::prepareStatement(const QString& text) {
     return statement;
 }
 
-void SqlConnection::afterSuccess(const DriverStatement& statement) {
-    if (statement.droppedLink.isEmpty())
-        return;
-    const QString prefix = statement.droppedLink + u'.';
-    for (auto it = importedLinkTables_.begin(); it != importedLinkTables_.end();)
-        it = it->startsWith(prefix) ? importedLinkTables_.erase(it) : std::next(it);
+pq::Result SqlConnection::pgExec(const QString& sql, const QList<QVariant>& values,
+                                 const QString& secret) {
+    pq::Result result = pq::exec(pg(), sql, values);
+    if (!result.ok())
+        fail(result.errorMessage(), result.sqlState(), secret);
+    return result;
 }
 
-// A table read through a link is imported into the link's schema the first
-// time it is used; the import is also where a link's password is first tried.
-void SqlConnection::importLinkTables(const std::vector<oracle::LinkTable>& tables) {
-    for (const oracle::LinkTable& lt : tables) {
-        const QString key = lt.link + u'.' + lt.table;
-        if (importedLinkTables_.contains(key))
-            continue;
-        QSqlQuery q(database());
-        q.prepare(
-            QStringLiteral("select 1 from pg_class c join pg_namespace n "
-                           "on n.oid = c.relnamespace where n.nspname = ? and c.relname = ?"));
-        q.addBindValue(lt.link);
-        q.addBindValue(lt.table);
-        if (!q.exec())
-            fail(q.lastError());
-        if (!q.next()) {
-            QSqlQuery import(database());
-            const QString sql =
-                QStringLiteral("import foreign schema public limit to (%1) from server %2 into %2")
-                    .arg(lt.table, lt.link);
-            if (!import.exec(sql))
-                fail(import.lastError());
-        }
-        importedLinkTables_.insert(key);
+void SqlConnection::run(QSqlQuery& q, const DriverStatement& statement,
+                        const QList<QVariant>& values, bool prepared) {
+    bool ok = false;
+    if (statement.markerOrder.isEmpty() && !prepared) {
+        ok = q.exec(statement.sql);
+    } else {
+        ok = q.prepare(statement.sql);
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        ok = ok && q.exec();
+    }
+    if (!ok)
+        fail(q.lastError(), statement.secret);
+}
+
+void SqlConnection::fail(const QSqlError& error, const QString& secret) {
+    fail(serverMessage(error, secret), error.nativeErrorCode(), secret);
+}
+
+void SqlConnection::fail(const QString& message, const QString& sqlState, const QString& secret) {
+    QString text = message.isEmpty() && usesDialect() ? pq::connectionMessage(pg()) : message;
+    if (!secret.isEmpty())
+        text.replace(secret, QLatin1String("***"));
+    if (text.isEmpty())
+        text = QStringLiteral("сервер базы данных не сообщил причину");
+    reopenIfLost();
+    throw DbError(text, sqlState);
+}
+
+// Whether the server is gone from under the connection: on PostgreSQL the
+// connection's own state tells; elsewhere a trivial statement is tried.
+bool SqlConnection::lost() noexcept {
+    if (!connected())
+        return false;
+    if (usesDialect())
+        return pq::broken(pg());
+    QSqlQuery probe(database());
+    return !probe.exec(QStringLiteral("select 1 from dual"));
+}
+
+// After a failed statement: an ordinary error leaves the connection as it is;
+// a lost connection is opened again at once, and when the server is still away,
+// at its next use. Nothing is run again: the statement's own error stands.
+void SqlConnection::reopenIfLost() noexcept {
+    if (!lost())
+        return;
+    ++generation_;
+    forgetServerState();
+    database().close();
+    try {
+        open();
+    } catch (const std::exception&) {
     }
 }
 
@@ -249,78 +296,98 @@ void SqlConnection::closeGivenUpCursors() {
     QString sql;
     for (const QString& name : std::exchange(cursorsToClose_, {}))
         sql += QStringLiteral("close %1;").arg(name);
-    QSqlQuery(database()).exec(sql);
-}
-
-// The statements of a database link translation, all or none.
-void SqlConnection::runStatements(const DriverStatement& statement) {
-    QSqlQuery q(database());
-    auto failed = [&](const QSqlError& error) {
-        QSqlQuery(database()).exec(QStringLiteral("rollback"));
-        fail(error, statement.secret);
-    };
-    if (!q.exec(QStringLiteral("begin")))
-        failed(q.lastError());
-    for (const QString& part : statement.allOrNone)
-        if (!q.exec(part))
-            failed(q.lastError());
-    if (!q.exec(QStringLiteral("commit")))
-        failed(q.lastError());
+    if (usesDialect())
+        pq::exec(pg(), sql); // a cursor already gone is no error worth raising
+    else
+        QSqlQuery(database()).exec(sql);
 }
 
 int SqlConnection::executeDirect(const QString& sql) {
     const DriverStatement statement = prepareStatement(sql);
-    if (!statement.allOrNone.isEmpty()) {
-        runStatements(statement);
-        afterSuccess(statement);
-        return 0;
+    const QList<QVariant> values = statement.values([](const QString&) { return QVariant(); });
+    if (usesDialect()) {
+        const pq::Result result = pgExec(statement.sql, values, statement.secret);
+        return statement.linkStatement ? 0 : result.affected();
     }
     QSqlQuery q(database());
-    run(q, statement, {}, false);
-    afterSuccess(statement);
+    run(q, statement, values, false);
     return std::max(0, q.numRowsAffected());
 }
 
 void SqlConnection::executePrepared(const DriverStatement& statement,
                                     const QList<QVariant>& values) {
-    if (!statement.allOrNone.isEmpty() || !statement.secret.isEmpty()) {
+    if (statement.secret.isEmpty()) {
+        executeKept(statement, values);
+    } else if (usesDialect()) {
+        pgExec(statement.sql, values, statement.secret);
+    } else {
         QSqlQuery q(database());
         run(q, statement, values, true);
-    } else {
-        executeKept(statement, values).finish();
     }
-    afterSuccess(statement);
 }
 
-QSqlQuery& SqlConnection::executeKept(const DriverStatement& statement,
-                                      const QList<QVariant>& values) {
-    auto kept = findRecent(kept_, statement.sql);
-    if (kept == kept_.end()) {
+Rows SqlConnection::executeKept(const DriverStatement& statement, const QList<QVariant>& values) {
+    return usesDialect() ? keptOnServer(statement, values) : keptByDriver(statement, values);
+}
+
+Rows SqlConnection::keptOnServer(const DriverStatement& statement, const QList<QVariant>& values) {
+    auto kept = findRecent(keptOnServer_, statement.sql);
+    if (kept == keptOnServer_.end()) {
+        const QByteArray name = "tulmina_statement_" + QByteArray::number(++statements_);
+        const pq::Result prepared = pq::prepare(pg(), name, statement.sql);
+        if (!prepared.ok())
+            fail(prepared.errorMessage(), prepared.sqlState(), statement.secret);
+        keptOnServer_.emplace_front(statement.sql, name);
+        if (keptOnServer_.size() > KeptStatements) {
+            pq::exec(pg(), QStringLiteral("deallocate ") + keptOnServer_.back().second);
+            keptOnServer_.pop_back();
+        }
+        kept = keptOnServer_.begin();
+    }
+    const pq::Result result = pq::execPrepared(pg(), kept->second, values);
+    if (!result.ok())
+        fail(result.errorMessage(), result.sqlState(), statement.secret);
+    return rowsOf(result);
+}
+
+Rows SqlConnection::keptByDriver(const DriverStatement& statement, const QList<QVariant>& values) {
+    auto kept = findRecent(keptByDriver_, statement.sql);
+    if (kept == keptByDriver_.end()) {
         auto q = std::make_unique<QSqlQuery>(database());
         q->setNumericalPrecisionPolicy(QSql::HighPrecision);
         if (!q->prepare(statement.sql))
             fail(q->lastError(), statement.secret);
-        kept_.emplace_front(statement.sql, std::move(q));
-        if (kept_.size() > KeptStatements)
-            kept_.pop_back();
-        kept = kept_.begin();
+        keptByDriver_.emplace_front(statement.sql, std::move(q));
+        if (keptByDriver_.size() > KeptStatements)
+            keptByDriver_.pop_back();
+        kept = keptByDriver_.begin();
     }
     QSqlQuery& q = *kept->second;
     for (qsizetype i = 0; i < values.size(); ++i)
         q.bindValue(int(i), values[i]);
     if (!q.exec())
         fail(q.lastError(), statement.secret);
-    return q;
-}
-
-void SqlConnection::forgetKeptStatements() {
-    kept_.clear();
-    translated_.clear();
+    Rows rows;
+    const QSqlRecord record = q.record();
+    for (int c = 0; c < record.count(); ++c)
+        rows.columns << record.fieldName(c);
+    while (q.next()) {
+        QVariantList row;
+        for (int c = 0; c < record.count(); ++c)
+            row << q.value(c);
+        rows.rows.push_back(std::move(row));
+    }
+    const QSqlError error = q.lastError();
+    q.finish();
+    if (error.isValid())
+        fail(error, statement.secret);
+    return rows;
 }
 
 // What the server held for the connection's process is gone with it.
 void SqlConnection::forgetServerState() {
-    forgetKeptStatements();
-    importedLinkTables_.clear();
+    keptOnServer_.clear();
+    keptByDriver_.clear();
+    translated_.clear();
     cursorsToClose_.clear();
 }

@@ -1,31 +1,53 @@
 #pragma once
-#include "data/OracleDialect.h"
+#include "data/Libpq.h"
 
-#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
+#include <algorithm>
 #include <list>
 #include <memory>
 #include <utility>
+#include <vector>
 
 // A statement made ready for the driver: dialect applied, :name markers turned
-// into positional ones in order of appearance.
+// into the driver's own ($1, $2, ... one per name on PostgreSQL; ? per marker
+// elsewhere).
 struct DriverStatement {
     QString sql;
-    QStringList markerOrder; // parameter name of each positional marker
-    QString secret;
-    QString droppedLink;
-    QStringList allOrNone; // statements of a database link, run in one transaction
-    std::vector<oracle::LinkTable> linkTables; // tables read through links
+    QStringList markerOrder; // the parameter name behind each marker
+    // Values the dialect binds itself (a link statement's name and password).
+    std::vector<std::pair<QString, QVariant>> ownValues;
+    bool linkStatement = false; // creates or drops a database link: 0 rows affected
+    QString secret;             // kept out of every message; such a statement is never remembered
+
+    // The values in marker order: the statement's own, else what `param` gives.
+    template <class Param> QList<QVariant> values(Param&& param) const {
+        QList<QVariant> result;
+        for (const QString& name : markerOrder) {
+            const auto own = std::find_if(ownValues.begin(), ownValues.end(),
+                                          [&](const auto& v) { return v.first == name; });
+            result << (own != ownValues.end() ? own->second : param(name));
+        }
+        return result;
+    }
+};
+
+// Every row of one statement, in memory: for small results.
+struct Rows {
+    QStringList columns;
+    std::vector<QVariantList> rows;
 };
 
 // The one connection to the reporting database. The stored driver setting picks
-// the QtSql driver: Oracle's own driver takes statements unchanged, the
-// PostgreSQL stand-in gets them through the Oracle-dialect layer. A connection
-// lost under a statement is opened again (that statement still fails); results
-// of the lost connection are then stale.
+// the QtSql driver: Oracle's own driver takes statements unchanged and binds
+// values itself; on PostgreSQL the statements pass through the Oracle-dialect
+// layer and run through libpq on the driver's own connection, values bound on
+// the wire, over TLS with the server's certificate checked against a given CA.
+// A connection lost under a statement is opened again (that statement still
+// fails); results of the lost connection are then stale.
 class SqlConnection {
 public:
     SqlConnection(QString connectionName, QString sqlDriver, QStringList params);
@@ -36,38 +58,43 @@ public:
     const QStringList& params() const { return params_; }
     QString param(const QString& key) const;
     const QString& sqlDriver() const { return sqlDriver_; }
+    void setSqlDriver(QString driver) { sqlDriver_ = std::move(driver); } // before the first open
     void setParams(QStringList params) { params_ = std::move(params); }
+    // The CA certificate the PostgreSQL server's certificate must chain to.
+    void setTrustedCa(QString file) { trustedCa_ = std::move(file); }
+    const QString& trustedCa() const { return trustedCa_; }
 
     bool connected() const;
-    void open(); // logs on with the stored parameters; never asks the user
+    // Logs on with the stored parameters; never asks the user. A missing
+    // driver is the program's fault; a connection that cannot be made, the
+    // server's, with its cause.
+    void open();
     void close();
 
     // Runs one statement without a query object; returns the affected-row count.
     int executeDirect(const QString& sql);
-
     // Runs a statement that returns no rows as a prepared statement, the values
     // bound to its markers.
     void executePrepared(const DriverStatement& statement, const QList<QVariant>& values);
+    // A statement prepared on the server once and kept by its exact text (a
+    // block of a report runs it again with other values); returns all its rows.
+    Rows executeKept(const DriverStatement& statement, const QList<QVariant>& values);
 
-    // A statement prepared on the server, kept by its exact text: a statement
-    // that runs again with other values (a block of a report) is prepared once.
-    // The values are bound and the statement executed; its rows are read from
-    // the returned query.
-    QSqlQuery& executeKept(const DriverStatement& statement, const QList<QVariant>& values);
-
-    // Runs a statement on a query object: directly, or prepared with the values
-    // bound to its markers in order. Errors carry the server's message.
+    // PostgreSQL: one statement on the wire, values bound; an error is raised.
+    pq::Result pgExec(const QString& sql, const QList<QVariant>& values = {},
+                      const QString& secret = {});
+    // Other drivers: runs a statement on a query object, directly or prepared
+    // with the values bound to its markers in order.
     void run(QSqlQuery& q, const DriverStatement& statement, const QList<QVariant>& values,
              bool prepared);
     // Raises the error of a failed driver call; a lost connection is opened again first.
-    [[noreturn]] void fail(const QSqlError& error, const QString& secret = {});
+    [[noreturn]] void fail(const class QSqlError& error, const QString& secret = {});
     // Counts the times the connection was opened again after it was lost.
     int generation() const { return generation_; }
 
     // For query objects of this connection.
     QSqlDatabase database() const;
     DriverStatement prepareStatement(const QString& text);
-    void afterSuccess(const DriverStatement& statement);
     bool usesDialect() const { return sqlDriver_ == QLatin1String("QPSQL"); }
 
     // Server cursors of this connection: names, and those whose closing waits
@@ -77,24 +104,27 @@ public:
     void closeGivenUpCursors(); // once a few have gathered, in one round trip
 
 private:
-    void importLinkTables(const std::vector<oracle::LinkTable>& tables);
-    void runStatements(const DriverStatement& statement);
-    void forgetKeptStatements();
+    pg_conn* pg() const;
+    [[noreturn]] void fail(const QString& message, const QString& sqlState, const QString& secret);
+    [[noreturn]] void failToOpen(const QString& message);
+    Rows keptOnServer(const DriverStatement& statement, const QList<QVariant>& values);
+    Rows keptByDriver(const DriverStatement& statement, const QList<QVariant>& values);
     void forgetServerState();
+    bool lost() noexcept;
     void reopenIfLost() noexcept;
-    QVariant serverProcess() const;
 
     QString name_;
     QString sqlDriver_;
     QStringList params_;
-    QSet<QString> importedLinkTables_;
+    QString trustedCa_;
     int cursors_ = 0;
+    int statements_ = 0;
     int generation_ = 0;
     bool everOpened_ = false;
-    QVariant serverProcess_;
     QStringList cursorsToClose_;
     // Most recently used first; a few of each.
-    std::list<std::pair<QString, std::unique_ptr<QSqlQuery>>> kept_;
+    std::list<std::pair<QString, QByteArray>> keptOnServer_; // text -> prepared statement name
+    std::list<std::pair<QString, std::unique_ptr<QSqlQuery>>> keptByDriver_;
     std::list<std::pair<QString, DriverStatement>> translated_;
 };
 

@@ -105,9 +105,9 @@ QString unquote(const Token& token) {
     return inner.replace(QString(2, quote), QString(quote));
 }
 
-QString quoteLiteral(const QString& value) {
-    QString v = value;
-    return u'\'' + v.replace(u'\'', QLatin1String("''")) + u'\'';
+QString quoteIdentifier(const QString& name) {
+    QString n = name;
+    return u'"' + n.replace(u'"', QLatin1String("\"\"")) + u'"';
 }
 
 } // namespace sqllex

@@ -35,7 +35,7 @@ QStringList parameterNames(const QString& text);
 // The content of a '...' literal or "..." identifier token, without the quotes.
 QString unquote(const Token& token);
 
-// A text as a '...' literal, with single quotes doubled.
-QString quoteLiteral(const QString& value);
+// A name as a "..." identifier, with double quotes doubled.
+QString quoteIdentifier(const QString& name);
 
 } // namespace sqllex

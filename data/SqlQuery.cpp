@@ -4,6 +4,7 @@
 #include "data/RowCursor.h"
 #include "data/SqlConnection.h"
 #include "data/SqlLexer.h"
+#include "platform/Failure.h"
 
 #include <QScopeGuard>
 #include <QSqlError>
@@ -44,7 +45,10 @@ void SqlQuery::addLine(const QString& line) {
 
 void SqlQuery::replaceLine(int n, const QString& line) {
     if (n < 0 || n >= lines_.size())
-        throw DbError(QStringLiteral("List index out of bounds (%1)").arg(n));
+        throw ProgramError(QStringLiteral("В тексте запроса %1 нет строки %2 (строк %3)")
+                               .arg(name_)
+                               .arg(n)
+                               .arg(lines_.size()));
     lines_[n] = line;
     textChanged();
 }
@@ -83,7 +87,7 @@ void SqlQuery::setParamText(const QString& name, const QString& value) {
 void SqlQuery::setParam(const QString& name, const QVariant& value) {
     const auto at = paramIndex_.constFind(parameterKey(name));
     if (at == paramIndex_.cend())
-        throw DbError(QStringLiteral("%1: Parameter '%2' not found").arg(name_, name));
+        throw ProgramError(QStringLiteral("В запросе %1 нет параметра «%2»").arg(name_, name));
     params_[*at].second = value;
 }
 
@@ -92,11 +96,8 @@ QVariant SqlQuery::paramValue(const QString& name) const {
     return at == paramIndex_.cend() ? QVariant() : params_[*at].second;
 }
 
-QList<QVariant> SqlQuery::markerValues(const QStringList& markerOrder) const {
-    QList<QVariant> values;
-    for (const QString& marker : markerOrder)
-        values << paramValue(marker);
-    return values;
+QList<QVariant> SqlQuery::markerValues(const DriverStatement& statement) const {
+    return statement.values([this](const QString& name) { return paramValue(name); });
 }
 
 // Runs the current text into a cursor of the given kind; an open query stays as it is.
@@ -106,9 +107,8 @@ template <class MakeCursor> void SqlQuery::openWith(MakeCursor&& make) {
     close();
     const auto timer = timed(serverTime_);
     const DriverStatement statement = connection_.prepareStatement(text());
-    cursor_ = make(statement, markerValues(statement.markerOrder));
+    cursor_ = make(statement, markerValues(statement));
     generation_ = connection_.generation();
-    connection_.afterSuccess(statement);
     rowIndex_ = 0;
 }
 
@@ -116,7 +116,7 @@ void SqlQuery::open() {
     openWith([this](const DriverStatement& statement,
                     const QList<QVariant>& values) -> std::unique_ptr<RowCursor> {
         if (connection_.usesDialect() && returnsRows(statement.sql))
-            return std::make_unique<ServerCursor>(connection_, statement, values);
+            return std::make_unique<ServerCursor>(connection_, statement, values, rowsetSize());
         return std::make_unique<DriverCursor>(connection_, statement, values);
     });
 }
@@ -125,6 +125,10 @@ void SqlQuery::openWhole() {
     openWith([this](const DriverStatement& statement, const QList<QVariant>& values) {
         return std::make_unique<WholeResult>(connection_, statement, values);
     });
+}
+
+int SqlQuery::rowsetSize() const {
+    return rowsetSize_ > 0 ? rowsetSize_ : connection_.param(QStringLiteral("RowsetSize")).toInt();
 }
 
 void SqlQuery::close() {
@@ -144,8 +148,7 @@ bool SqlQuery::eof() const {
 
 void SqlQuery::next() {
     if (!live())
-        throw DbError(
-            QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
+        throw ProgramError(QStringLiteral("Запрос %1 закрыт: строки не прочесть").arg(name_));
     if (!cursor_->hasRow())
         return;
     const auto timer = timed(serverTime_);
@@ -162,11 +165,10 @@ void SqlQuery::first() {
 
 int SqlQuery::columnIndex(const QString& column) const {
     if (!live())
-        throw DbError(
-            QStringLiteral("%1: Cannot perform this operation on a closed dataset").arg(name_));
-    const int i = cursor_->record().indexOf(column);
+        throw ProgramError(QStringLiteral("Запрос %1 закрыт: строки не прочесть").arg(name_));
+    const int i = cursor_->column(column);
     if (i < 0)
-        throw DbError(QStringLiteral("%1: Field '%2' not found").arg(name_, column));
+        throw ProgramError(QStringLiteral("В запросе %1 нет поля «%2»").arg(name_, column));
     return i;
 }
 
@@ -190,7 +192,7 @@ double SqlQuery::asFloat(const QString& column) const {
     bool ok = false;
     const double d = v.toString().toDouble(&ok);
     if (!ok)
-        throw DbError(QStringLiteral("'%1' is not a valid floating point value").arg(v.toString()));
+        throw DbError(QStringLiteral("Значение «%1» не является числом").arg(v.toString()));
     return d;
 }
 
@@ -198,5 +200,5 @@ void SqlQuery::execSQL() {
     close();
     const auto timer = timed(serverTime_);
     const DriverStatement statement = connection_.prepareStatement(text());
-    connection_.executePrepared(statement, markerValues(statement.markerOrder));
+    connection_.executePrepared(statement, markerValues(statement));
 }

@@ -12,6 +12,7 @@
 
 class SqlConnection;
 class RowCursor;
+struct DriverStatement;
 
 // A named query object: its text is a list of lines numbered from 0, its
 // parameters are the :name markers of that text, and its cursor runs forward
@@ -43,6 +44,9 @@ public:
     void openWhole();
     void close();
     bool isOpen() const { return live() != nullptr; }
+    // Rows fetched from the server at a time; the connection's setting unless set.
+    void setRowsetSize(int rows) { rowsetSize_ = rows; }
+    int rowsetSize() const;
     bool eof() const;
     void next();
     void first(); // runs the statement again unless it stands on its first row
@@ -60,7 +64,7 @@ public:
 
 private:
     void textChanged();
-    QList<QVariant> markerValues(const QStringList& markerOrder) const;
+    QList<QVariant> markerValues(const DriverStatement& statement) const;
     int columnIndex(const QString& column) const;
     RowCursor* live() const;
     template <class MakeCursor> void openWith(MakeCursor&& make);
@@ -73,5 +77,6 @@ private:
     std::unique_ptr<RowCursor> cursor_; // set while the query is open
     int generation_ = 0;                // of the connection when it was opened
     int rowIndex_ = 0;
+    int rowsetSize_ = 0;
     std::chrono::nanoseconds serverTime_{0};
 };

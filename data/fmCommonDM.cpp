@@ -8,7 +8,7 @@ OwnedQuery::OwnedQuery(SqlConnection& connection, const QString& name, QStringLi
 
 SqlQuery* OwnedQuery::operator->() const {
     if (!query_)
-        throw DbError(QStringLiteral("Query %1 has been released").arg(name_));
+        throw ProgramError(QStringLiteral("Запрос %1 уже освобождён").arg(name_));
     return query_.get();
 }
 
@@ -132,6 +132,7 @@ TdmCommon::TdmCommon()
       sqListPhone(SQLConnectionKvarn, "sqListPhone", listPhoneLines()),
       sqLstPhonDelTab(SQLConnectionKvarn, "sqLstPhonDelTab", debtorTemplateLines()),
       sqPayDeb(SQLConnectionKvarn, "sqPayDeb", {}) {
+    SQLConnectionKvarn.setTrustedCa(QString::fromUtf8(config::DatabaseCaFile));
     sqTownId->setParamText("town_name", "1");
 }
 
@@ -153,23 +154,21 @@ void bindUsers(SqlQuery& q, const std::vector<qint64>& userIds) {
 }
 } // namespace
 
-void TdmCommon::showExchangesOf(const QString& settlement) {
+void TdmCommon::showExchangesOf(const SettlementItem& settlement, bool byCode) {
+    // A null name is a name of its own: it never stands for an empty one.
+    const QString ofTheTown =
+        QStringLiteral("town_id = :town_id and (name = :town or (name is null and :town is null))");
     SqlQuery& q = *sqPhoneInd;
-    q.clear();
-    q.addLine(QStringLiteral("select * from atstown t where name = :town order by atskod"));
-    q.setParamText(QStringLiteral("town"), settlement);
+    if (byCode) {
+        q.clear();
+        q.addLine(QStringLiteral("select * from atstown t where ") + ofTheTown +
+                  QStringLiteral(" order by atskod"));
+    } else {
+        q.replaceLine(1, QStringLiteral("where ") + ofTheTown);
+    }
+    q.setParam(QStringLiteral("town"), settlement.name);
+    q.setParam(QStringLiteral("town_id"), settlement.townId);
     q.open();
-}
-
-QString TdmCommon::shownSettlement() const {
-    return sqPhoneInd->paramValue(QStringLiteral("town")).toString();
-}
-
-ExchangeTown TdmCommon::firstExchange() {
-    SqlQuery& q = *sqPhoneInd;
-    q.first();
-    return {q.asString(QStringLiteral("town_id")), q.value(QStringLiteral("town_id")),
-            q.value(QStringLiteral("id_territory"))};
 }
 
 QHash<qint64, SubscriberAddress> TdmCommon::addressesOf(const std::vector<qint64>& userIds) {
@@ -196,7 +195,7 @@ QHash<qint64, SubscriberAddress> TdmCommon::addressesOf(const std::vector<qint64
 
 void TdmCommon::insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds) {
     if (table != SnapshotTableMain && table != SnapshotTableRegional)
-        throw DbError(QStringLiteral("%1 is not a snapshot table").arg(table));
+        throw ProgramError(QStringLiteral("%1 — не таблица снимка платежей").arg(table));
     if (userIds.empty())
         return;
     SqlQuery& q = *sqPayDeb;

@@ -21,11 +21,11 @@ private:
     std::unique_ptr<SqlQuery> query_;
 };
 
-// The first exchange row of the settlement whose exchanges are shown.
-struct ExchangeTown {
-    QString townId;        // column town_id as text; empty without exchanges
-    QVariant townIdNumber; // town_id as read: null without a row or for a null
-    QVariant territory;    // id_territory as read
+// A settlement of the list: the name and the town of one row of the
+// settlement query. Two towns may share a name, and a name may be null.
+struct SettlementItem {
+    QVariant name;
+    QVariant townId;
 };
 
 // What the billing database knows of one subscriber.
@@ -56,12 +56,10 @@ public:
     OwnedQuery sqPayDeb;
 
     // Statements with bound values for the window and the generation run.
-    // The exchanges of a settlement, by code, into sqPhoneInd; it stays open on them.
-    void showExchangesOf(const QString& settlement);
-    // The settlement whose exchanges sqPhoneInd holds.
-    QString shownSettlement() const;
-    // Goes back to the first row of sqPhoneInd (running it again) and reads it.
-    ExchangeTown firstExchange();
+    // The exchanges of one settlement of the list (its own town and name) into
+    // sqPhoneInd, which stays open on them: by code, or, for the first
+    // settlement shown, in the order the database gives them.
+    void showExchangesOf(const SettlementItem& settlement, bool byCode);
     // The address query for a block of subscribers at once: the user id is added
     // to its columns and its last line restricted to the block. Subscribers the
     // billing database does not know are missing from the result.
