@@ -1,5 +1,6 @@
 #include "lists/DebtorWorkbook.h"
 
+#include "data/DbError.h"
 #include "data/fmCommonDM.h"
 #include "lists/PaymentSnapshot.h"
 #include "lists/RunObserver.h"
@@ -7,7 +8,7 @@
 #include "platform/Spreadsheet.h"
 
 #include <QDir>
-#include <stdexcept>
+#include <algorithm>
 
 namespace {
 constexpr int FirstColumn = 1;
@@ -23,51 +24,31 @@ qint64 userIdOf(const QString& text) {
     bool ok = false;
     const qint64 id = text.toLongLong(&ok);
     if (!ok)
-        throw std::runtime_error(
-            QStringLiteral("Должник без номера абонента: user_id «%1»").arg(text).toStdString());
+        throw DbError(QStringLiteral("Должник без номера абонента: user_id «%1»").arg(text));
     return id;
 }
-} // namespace
 
-struct DebtorWorkbook::DebtorRow {
-    QString userIdText;
-    qint64 userId;
-    QString phone;
-    double debt;
-};
-
-DebtorWorkbook::DebtorWorkbook(TdmCommon& dm, Spreadsheet& excel, PaymentSnapshot& snapshot,
-                               RunObserver& observer, RunLimits limits)
-    : dm_(dm), excel_(excel), snapshot_(snapshot), observer_(observer), limits_(limits) {}
-
-QString DebtorWorkbook::tooLarge(qint64 debtors) const {
-    return QStringLiteral("Отчёт не построен: должников %1, а на лист книги .xls помещается %2. "
-                          "Сузьте выбор: сумма долга, АТС, дата подключения.")
-        .arg(debtors)
-        .arg(limits_.maxDebtorRows);
-}
-
-namespace {
 QString firstLine(const char* text) {
     return QString::fromUtf8(text).section(u'\n', 0, 0).trimmed();
 }
 } // namespace
 
-void DebtorWorkbook::BuildDebtorWorkbook(const QString& templateFilePath, const QString& settlement,
-                                         const QString& townId, int debtorCount) {
-    dm_.sqLstPhonDelTab->first();
-    if (debtorCount > limits_.maxDebtorRows) {
-        observer_.notice(tooLarge(debtorCount));
-        return;
-    }
-    observer_.progressStarted(debtorCount);
+DebtorWorkbook::DebtorWorkbook(TdmCommon& dm, Spreadsheet& excel, PaymentSnapshot& snapshot,
+                               RunObserver& observer, int blockSize)
+    : dm_(dm), excel_(excel), snapshot_(snapshot), observer_(observer),
+      blockSize_(std::max(1, blockSize)) {}
+
+QString DebtorWorkbook::BuildDebtorWorkbook(const QString& templateFilePath,
+                                            const QString& fileName,
+                                            const std::vector<DebtorRow>& debtors) {
+    observer_.progressStarted(int(debtors.size()));
     excel_.connect();
     const QString workDir = QDir::currentPath();
-    const QString fileName = workbookFileName(settlement, townId);
+    const QString path = workDir + u'/' + fileName;
     excel_.openWorkbook(workDir + u'/' + templateFilePath);
     try {
-        saving(fileName, [&] { excel_.saveWorkbookAs(workDir + u'/' + fileName); });
-        writeDebtorsAndTotal();
+        saving(fileName, [&] { excel_.saveWorkbookAs(path); });
+        writeDebtorsAndTotal(debtors);
         saving(fileName, [&] { excel_.saveWorkbook(); });
     } catch (const SaveFailed&) {
         throw;
@@ -83,6 +64,7 @@ void DebtorWorkbook::BuildDebtorWorkbook(const QString& templateFilePath, const 
     excel_.makeVisible();
     excel_.disconnect();
     observer_.progressFinished();
+    return path;
 }
 
 // A save that fails closes the run's workbook unsaved, so that nothing hidden
@@ -96,49 +78,35 @@ template <class F> void DebtorWorkbook::saving(const QString& fileName, F&& save
         } catch (...) {
         }
         throw SaveFailed(QStringLiteral("Не удалось сохранить книгу «%1»: %2")
-                             .arg(fileName, firstLine(e.what()))
-                             .toStdString());
+                             .arg(fileName, firstLine(e.what())));
     }
 }
 
-void DebtorWorkbook::writeDebtorsAndTotal() {
-    debtTotal_ = 0;
-    rowsDone_ = 0;
-    for (std::vector<DebtorRow> block = readBlock(); !block.empty(); block = readBlock()) {
-        // The rows may have grown since they were counted.
-        if (rowsDone_ + qint64(block.size()) > limits_.maxDebtorRows)
-            throw std::runtime_error(tooLarge(rowsDone_ + qint64(block.size())).toStdString());
-        writeBlock(FirstDebtorRow + rowsDone_, block);
-        for (const DebtorRow& d : block)
-            debtTotal_ += d.debt;
-        rowsDone_ += int(block.size());
-        observer_.progress(rowsDone_);
+void DebtorWorkbook::writeDebtorsAndTotal(const std::vector<DebtorRow>& debtors) {
+    double debtTotal = 0;
+    int rowsDone = 0;
+    for (size_t at = 0; at < debtors.size(); at += size_t(blockSize_)) {
+        const size_t end = std::min(debtors.size(), at + size_t(blockSize_));
+        writeBlock(FirstDebtorRow + rowsDone, &debtors[at], debtors.data() + end);
+        for (size_t i = at; i < end; ++i)
+            debtTotal += debtors[i].debt;
+        rowsDone = int(end);
+        observer_.progress(rowsDone);
     }
-    writeTotalRow(FirstDebtorRow + rowsDone_);
+    writeTotalRow(FirstDebtorRow + rowsDone, debtTotal);
 }
 
-std::vector<DebtorWorkbook::DebtorRow> DebtorWorkbook::readBlock() {
-    SqlQuery& debtors = *dm_.sqLstPhonDelTab;
-    std::vector<DebtorRow> block;
-    for (; !debtors.eof() && int(block.size()) < limits_.blockSize; debtors.next()) {
-        const QString userId = debtors.asString(QStringLiteral("user_id"));
-        block.push_back({userId, userIdOf(userId), debtors.asString(QStringLiteral("phone")),
-                         debtors.asFloat(QStringLiteral("cur_deb"))});
-    }
-    return block;
-}
-
-void DebtorWorkbook::writeBlock(int firstRow, const std::vector<DebtorRow>& block) {
+void DebtorWorkbook::writeBlock(int firstRow, const DebtorRow* first, const DebtorRow* last) {
     std::vector<qint64> userIds;
-    for (const DebtorRow& d : block)
-        userIds.push_back(d.userId);
+    for (const DebtorRow* d = first; d != last; ++d)
+        userIds.push_back(userIdOf(d->userIdText));
     const QHash<qint64, SubscriberAddress> addresses = dm_.addressesOf(userIds);
 
     std::vector<Spreadsheet::Row> rows;
-    for (const DebtorRow& d : block) {
+    for (const DebtorRow* d = first; d != last; ++d) {
         // A debtor the billing database does not know gets empty address cells.
-        const SubscriberAddress a = addresses.value(d.userId);
-        rows.push_back({d.userIdText, a.account, d.phone, a.name, d.debt, a.address});
+        const SubscriberAddress a = addresses.value(userIds[size_t(d - first)]);
+        rows.push_back({d->userIdText, a.account, d->phone, a.name, d->debt, a.address});
     }
     excel_.writeRows(firstRow, FirstColumn, rows);
     try {
@@ -147,17 +115,17 @@ void DebtorWorkbook::writeBlock(int firstRow, const std::vector<DebtorRow>& bloc
         // The block's rows leave the workbook again, so that what it shows and
         // what the snapshot holds stay the same debtors.
         try {
-            excel_.clearRows(firstRow, int(block.size()));
+            excel_.clearRows(firstRow, int(last - first));
         } catch (...) {
         }
         throw;
     }
 }
 
-void DebtorWorkbook::writeTotalRow(int row) {
+void DebtorWorkbook::writeTotalRow(int row, double debtTotal) {
     excel_.alignRight(row, column(NameColumn), column(DebtColumn));
     excel_.setBold(row, column(PhoneColumn), column(DebtColumn));
-    excel_.setCellNumber(row, column(DebtColumn), debtTotal_);
+    excel_.setCellNumber(row, column(DebtColumn), debtTotal);
     excel_.setCellText(row, column(NameColumn), QStringLiteral("Сумма оплат на отчётную дату"));
     excel_.hideColumn(column(UserIdColumn));
 }

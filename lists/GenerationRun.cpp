@@ -1,15 +1,15 @@
 #include "lists/GenerationRun.h"
 
-#include "data/SqlLexer.h"
 #include "data/fmCommonDM.h"
 #include "lists/PaymentSnapshot.h"
 #include "lists/PhoneList.h"
 #include "lists/RunObserver.h"
 #include "lists/RunStamp.h"
+#include "lists/WorkbookName.h"
+#include "platform/Failure.h"
 #include "platform/RegionalForms.h"
 
 #include <QScopeGuard>
-#include <stdexcept>
 
 namespace {
 // Lines of the debtor query template that a run replaces.
@@ -18,88 +18,105 @@ constexpr int ExclusionLine = 20;
 constexpr int DateLine = 21;
 constexpr int TownLine = 22;
 constexpr int DebtLine = 23;
+// Rows fetched at a time in the one pass over the debtor query.
+constexpr int DebtorRowset = 1000;
 
 QString d(const QDate& date) {
     return regional::shortDate(date);
+}
+
+QString tooLarge(int debtors, int fit) {
+    return QStringLiteral("Отчёт не построен: должников %1, а на лист книги .xls помещается %2. "
+                          "Сузьте выбор: сумма долга, АТС, дата подключения.")
+        .arg(debtors)
+        .arg(fit);
 }
 } // namespace
 
 GenerationRun::GenerationRun(TdmCommon& dm, RunObserver& observer, RunLimits limits)
     : dm_(dm), observer_(observer), limits_(limits) {}
 
-void GenerationRun::run(const RunParameters& choice, Spreadsheet* spreadsheet) {
-    // The outputs are named after the settlement and hold its debtors: a text
-    // typed into the box that is not the settlement shown would mix the two.
-    if (choice.settlement != dm_.shownSettlement()) {
-        observer_.notice(QStringLiteral("Выберите населенный пункт из списка"));
-        return;
-    }
+RunOutcome GenerationRun::run(const RunParameters& choice, Spreadsheet* spreadsheet) {
     const auto closeFile = qScopeGuard([this] { textFile_.abandon(); });
-    context_.RunStamp = makeRunStamp(QDateTime::currentDateTime());
-    context_.StationFilePath = runpaths::Station + context_.RunStamp + QStringLiteral(".txt");
-    context_.TemplateFilePath = runpaths::Template;
-    textFile_.create(runpaths::LogParam + context_.RunStamp + QStringLiteral(".txt"));
-
-    ExchangeTown town;
-    if (!assembleDebtorQuery(choice, &town))
-        return;
-    observer_.busy();
-    countDebtors();
-
-    SqlQuery& debtors = *dm_.sqLstPhonDelTab;
-    switch (choice.listKind) {
-    case CallRound:
-        WritePhoneList(debtors, textFile_, context_.StationFilePath);
-        debtors.close();
-        break;
-    case General:
-        report(choice, town, spreadsheet);
-        break;
-    case Analysis:
-        WritePhoneList(debtors, textFile_, context_.StationFilePath);
-        debtors.first();
-        report(choice, town, spreadsheet);
-        break;
-    default:
-        break;
+    RunOutcome outcome;
+    outcome.runStamp = makeRunStamp(QDateTime::currentDateTime());
+    outcome.logPath = runpaths::LogParam + outcome.runStamp + QStringLiteral(".txt");
+    textFile_.create(outcome.logPath);
+    if (!assembleDebtorQuery(choice)) {
+        outcome.end = RunOutcome::End::NoExchanges;
+        outcome.notice = QStringLiteral("Не выбраны АТС");
+        return outcome;
     }
+    observer_.busy();
+
+    const bool writesList = choice.listKind == CallRound || choice.listKind == Analysis;
+    const bool reports = choice.listKind == General || choice.listKind == Analysis;
+    if (writesList)
+        outcome.phoneListPath = runpaths::Station + outcome.runStamp + QStringLiteral(".txt");
+    SqlQuery& debtors = *dm_.sqLstPhonDelTab;
+    debtors.setRowsetSize(DebtorRowset);
+    debtors.open();
+    const DebtorPass pass =
+        WritePhoneList(debtors, writesList ? &textFile_ : nullptr, outcome.phoneListPath,
+                       reports ? limits_.maxDebtorRows : 0);
+    debtors.close();
+    outcome.debtorCount = pass.count;
+    if (!reports)
+        return outcome;
+    if (pass.count > limits_.maxDebtorRows) {
+        outcome.end = RunOutcome::End::TooLarge;
+        outcome.notice = tooLarge(pass.count, limits_.maxDebtorRows);
+        return outcome;
+    }
+    if (!spreadsheet)
+        throw ProgramError(QStringLiteral("Связь с LibreOffice не настроена"));
+    PaymentSnapshot snapshot(dm_, choice.settlement);
+    const SettlementTown& town = choice.settlement;
+    outcome.workbookPath =
+        DebtorWorkbook(dm_, *spreadsheet, snapshot, observer_, limits_.blockSize)
+            .BuildDebtorWorkbook(runpaths::Template,
+                                 workbookFileName(town.name, town.townId, town.nameShared),
+                                 pass.rows);
+    return outcome;
 }
 
 // Writes the parameter log and replaces the five condition lines of the debtor
-// query template. False when every exchange is left out: the run stops there.
-bool GenerationRun::assembleDebtorQuery(const RunParameters& choice, ExchangeTown* town) {
+// query template; every value in them is a bound parameter. False when every
+// exchange is left out: the run stops there.
+bool GenerationRun::assembleDebtorQuery(const RunParameters& choice) {
     SqlQuery& debtors = *dm_.sqLstPhonDelTab;
     debtors.replaceLine(ClientKindLine, choice.clientKind == Residential
                                             ? QStringLiteral(" iscorp = 'N'")
                                             : QStringLiteral(" iscorp = 'Y'"));
     textFile_.writeLine(QStringLiteral("Кто: ") + choice.clientKindText);
 
-    const QString minDebtText =
-        choice.minDebtText.isEmpty() ? QStringLiteral("0") : choice.minDebtText;
-    // The server reads a point as the decimal separator, whatever the field shows.
-    debtors.replaceLine(DebtLine, QStringLiteral(" and cur_deb < ") + choice.minDebtSql);
-    textFile_.writeLine(QStringLiteral("Размер долга: >") + minDebtText);
+    const QString minDebtText = regional::amount(choice.minDebt);
+    debtors.replaceLine(DebtLine, QStringLiteral(" and cur_deb < :min_debt"));
+    debtors.setParam(QStringLiteral("min_debt"), choice.minDebt);
+    textFile_.writeLine(QStringLiteral("Размер долга: >") +
+                        (minDebtText.isEmpty() ? QStringLiteral("0") : minDebtText));
 
-    *town = dm_.firstExchange();
-    textFile_.writeLine(QStringLiteral("Город: ") + choice.settlement);
-    debtors.replaceLine(TownLine,
-                        QStringLiteral(" and town_id = ") + sqllex::quoteLiteral(town->townId));
+    textFile_.writeLine(QStringLiteral("Город: ") + choice.settlement.name);
+    debtors.replaceLine(TownLine, QStringLiteral(" and town_id = :town_id"));
+    const QString& townId = choice.settlement.townId;
+    debtors.setParam(QStringLiteral("town_id"), townId.isEmpty() ? QVariant() : QVariant(townId));
 
-    QString exclusion;
-    QString excludedNames;
-    for (const QString& tail : choice.excludedTails) {
-        excludedNames += QStringLiteral(", ") + tail;
-        exclusion += (exclusion.isEmpty() ? QString() : QStringLiteral(" , ")) +
-                     sqllex::quoteLiteral(choice.codePrefix + tail);
-    }
-    if (choice.excludedTails.size() == choice.exchangeCount) {
-        observer_.notice(QStringLiteral("Не выбраны АТС"));
+    if (choice.excluded.size() == choice.exchangeCount) {
         textFile_.close();
         return false;
     }
-    if (!exclusion.isEmpty())
-        exclusion = QStringLiteral(" and substr(phone, 1, 6) not in (") + exclusion + u')';
-    debtors.replaceLine(ExclusionLine, exclusion);
+    QStringList markers;
+    QString excludedNames;
+    for (const ExcludedExchange& e : choice.excluded) {
+        excludedNames += QStringLiteral(", ") + e.caption;
+        markers << QStringLiteral(":ats_%1").arg(markers.size() + 1);
+    }
+    debtors.replaceLine(ExclusionLine, markers.isEmpty()
+                                           ? QString()
+                                           : QStringLiteral(" and substr(phone, 1, 6) not in (") +
+                                                 markers.join(QStringLiteral(" , ")) + u')');
+    for (qsizetype i = 0; i < choice.excluded.size(); ++i)
+        debtors.setParam(QStringLiteral("ats_%1").arg(i + 1), choice.excluded[i].code);
     textFile_.writeLine(QStringLiteral("Невошедшие АТС: ") + excludedNames);
 
     const DateFilter& date = choice.dateFilter;
@@ -107,46 +124,46 @@ bool GenerationRun::assembleDebtorQuery(const RunParameters& choice, ExchangeTow
     switch (date.kind) {
     case DateFilter::Before:
         dateLine = QStringLiteral("До: ") + d(date.first);
-        context_.DateClause =
-            QStringLiteral(" and date_on < '") + d(date.first) + QStringLiteral("' ");
         break;
     case DateFilter::After:
         dateLine = QStringLiteral("После: ") + d(date.first);
-        context_.DateClause =
-            QStringLiteral(" and date_on > '") + d(date.first) + QStringLiteral("' ");
         break;
     case DateFilter::Between:
         dateLine = QStringLiteral("C: ") + d(date.first) + QStringLiteral(" По: ") + d(date.last);
-        context_.DateClause = QStringLiteral(" and date_on between '") + d(date.first) +
-                              QStringLiteral("' and '") + d(date.last) + QStringLiteral("' ");
         break;
     case DateFilter::None:
         break;
     }
     textFile_.writeLine(dateLine);
-    debtors.replaceLine(DateLine, context_.DateClause);
+    setDateCondition(date);
 
     textFile_.writeLine(QStringLiteral("Какой: ") + choice.listKindText);
     textFile_.close();
     return true;
 }
 
-// Counts the debtors in a pass of its own and goes back to the first row.
-void GenerationRun::countDebtors() {
+// The date condition of a date choice; without one, the last condition stays
+// with its dates.
+void GenerationRun::setDateCondition(const DateFilter& date) {
+    switch (date.kind) {
+    case DateFilter::Before:
+        dateClause_ = QStringLiteral(" and date_on < :date_1 ");
+        break;
+    case DateFilter::After:
+        dateClause_ = QStringLiteral(" and date_on > :date_1 ");
+        break;
+    case DateFilter::Between:
+        dateClause_ = QStringLiteral(" and date_on between :date_1 and :date_2 ");
+        break;
+    case DateFilter::None:
+        break;
+    }
+    if (date.kind != DateFilter::None)
+        dateValues_ = date;
     SqlQuery& debtors = *dm_.sqLstPhonDelTab;
-    debtors.open();
-    context_.DebtorCount = 0;
-    for (; !debtors.eof(); debtors.next())
-        ++context_.DebtorCount;
-    debtors.first();
-}
-
-void GenerationRun::report(const RunParameters& choice, const ExchangeTown& town,
-                           Spreadsheet* spreadsheet) {
-    if (!spreadsheet)
-        throw std::runtime_error("Связь с LibreOffice не настроена");
-    PaymentSnapshot snapshot(dm_, town);
-    DebtorWorkbook(dm_, *spreadsheet, snapshot, observer_, limits_)
-        .BuildDebtorWorkbook(context_.TemplateFilePath, choice.settlement, town.townId,
-                             context_.DebtorCount);
+    debtors.replaceLine(DateLine, dateClause_);
+    for (const auto& [name, value] : {std::pair{QStringLiteral("date_1"), dateValues_.first},
+                                      std::pair{QStringLiteral("date_2"), dateValues_.last}})
+        if (debtors.parameterNames().contains(name))
+            debtors.setParam(name, value);
 }

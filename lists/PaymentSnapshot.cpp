@@ -1,6 +1,7 @@
 #include "lists/PaymentSnapshot.h"
 
 #include "data/fmCommonDM.h"
+#include "lists/RunParameters.h"
 
 namespace {
 
@@ -14,14 +15,13 @@ bool equalsNumber(const QVariant& value, double number) {
 
 } // namespace
 
-QString snapshotTableFor(const ExchangeTown& town) {
-    if (equalsNumber(town.territory, 2701000000000.0) ||
-        equalsNumber(town.townIdNumber, 2700000500000.0))
+QString snapshotTableFor(const SettlementTown& town) {
+    if (equalsNumber(town.territory, 2701000000000.0) || equalsNumber(town.townId, 2700000500000.0))
         return SnapshotTableMain;
     return SnapshotTableRegional;
 }
 
-PaymentSnapshot::PaymentSnapshot(TdmCommon& dm, const ExchangeTown& town)
+PaymentSnapshot::PaymentSnapshot(TdmCommon& dm, const SettlementTown& town)
     : dm_(dm), table_(snapshotTableFor(town)) {}
 
 void PaymentSnapshot::InsertPaymentSnapshot(const std::vector<qint64>& userIds) {

@@ -1,20 +1,21 @@
 #pragma once
 #include <QString>
+#include <QVariant>
 #include <vector>
 
 class TdmCommon;
-struct ExchangeTown;
+struct SettlementTown;
 
-// The snapshot table of a settlement, by its first exchange row: territory
-// 2701000000000 or town 2700000500000 take the main table, all others
-// (nulls included) the regional one.
-QString snapshotTableFor(const ExchangeTown& town);
+// The snapshot table of a settlement, by its town and the territory of its
+// first exchange row: territory 2701000000000 or town 2700000500000 take the
+// main table, all others (nulls included) the regional one.
+QString snapshotTableFor(const SettlementTown& town);
 
 // One snapshot row per debtor of a report, dated with the server's date, in
 // the table of the settlement's territory; a block of debtors in one statement.
 class PaymentSnapshot {
 public:
-    PaymentSnapshot(TdmCommon& dm, const ExchangeTown& town);
+    PaymentSnapshot(TdmCommon& dm, const SettlementTown& town);
     void InsertPaymentSnapshot(const std::vector<qint64>& userIds);
     const QString& table() const { return table_; }
 

@@ -3,9 +3,21 @@
 #include "data/SqlQuery.h"
 #include "platform/TextFile.h"
 
-void WritePhoneList(SqlQuery& debtors, TextFile& file, const QString& path) {
-    file.create(path);
-    for (; !debtors.eof(); debtors.next())
-        file.writeLine(debtors.asString(QStringLiteral("phone")));
-    file.close();
+DebtorPass WritePhoneList(SqlQuery& debtors, TextFile* file, const QString& path, int keep) {
+    if (file)
+        file->create(path);
+    DebtorPass pass;
+    for (; !debtors.eof(); debtors.next()) {
+        const QString phone = debtors.asString(QStringLiteral("phone"));
+        if (file)
+            file->writeLine(phone);
+        if (++pass.count <= keep)
+            pass.rows.push_back({debtors.asString(QStringLiteral("user_id")), phone,
+                                 debtors.asFloat(QStringLiteral("cur_deb"))});
+        else if (!pass.rows.empty())
+            std::vector<DebtorRow>().swap(pass.rows); // too many for a report: none kept
+    }
+    if (file)
+        file->close();
+    return pass;
 }

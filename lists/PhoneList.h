@@ -1,9 +1,25 @@
 #pragma once
 #include <QString>
+#include <vector>
 
 class SqlQuery;
 class TextFile;
 
-// The phone list of a run: one number per line, in the debtor query's order,
-// in one forward pass from the query's current row to its end.
-void WritePhoneList(SqlQuery& debtors, TextFile& file, const QString& path);
+// One row of the debtor query.
+struct DebtorRow {
+    QString userIdText;
+    QString phone;
+    double debt = 0;
+};
+
+// What the one pass over the debtor query gives: how many debtors it found and,
+// for a report, their rows (none when there are more than the report may take).
+struct DebtorPass {
+    int count = 0;
+    std::vector<DebtorRow> rows;
+};
+
+// The pass over the debtor query from its current row to its end, and the phone
+// list it writes on the way (when a file is given): one number per line, in
+// the query's order. Up to `keep` rows are kept for the report.
+DebtorPass WritePhoneList(SqlQuery& debtors, TextFile* file, const QString& path, int keep);

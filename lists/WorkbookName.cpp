@@ -9,18 +9,27 @@ const QString Extension = QStringLiteral(".xls");
 bool isControl(QChar c) {
     return c.unicode() < 32 || c.unicode() == 0x7f;
 }
-} // namespace
 
-QString workbookFileName(const QString& settlement, const QString& townId) {
-    QString name = settlement;
+QString fileNameCharacters(QString name) {
     for (QChar& c : name)
         if (isControl(c) || QStringLiteral("/\\:*?\"<>|").contains(c))
             c = u'_';
-    if (name.trimmed().isEmpty())
-        name = (QStringLiteral("Без названия ") + townId).trimmed();
+    return name;
+}
+} // namespace
+
+QString workbookFileName(const QString& settlement, const QString& townId, bool nameShared) {
+    QString name = fileNameCharacters(settlement);
+    QString suffix = nameShared ? u' ' + fileNameCharacters(townId) : QString();
+    if (name.trimmed().isEmpty()) {
+        name = QStringLiteral("Без названия");
+        suffix = u' ' + fileNameCharacters(townId);
+    }
+    suffix = suffix.trimmed().isEmpty() ? QString() : suffix;
     if (name.startsWith(u'.'))
         name[0] = u'_';
-    while (name.toUtf8().size() + Extension.size() > MaxFileNameBytes)
+    const qsizetype room = MaxFileNameBytes - suffix.toUtf8().size() - Extension.size();
+    while (name.toUtf8().size() > room)
         name.chop(name.size() > 1 && name.back().isLowSurrogate() ? 2 : 1);
-    return name + Extension;
+    return name + suffix + Extension;
 }

@@ -3,19 +3,6 @@
 #include "platform/RegionalForms.h"
 
 #include <QRegularExpressionValidator>
-#include <cmath>
-
-QString amountText(double amount) {
-    const double rounded = std::round(amount * 100.0) / 100.0;
-    if (rounded == 0.0)
-        return {};
-    QString text = QString::number(rounded, 'f', 2);
-    while (text.endsWith(u'0'))
-        text.chop(1);
-    if (text.endsWith(u'.'))
-        text.chop(1);
-    return text.replace(u'.', regional::DecimalSeparator);
-}
 
 AmountEdit::AmountEdit(QWidget* parent) : QLineEdit(parent) {
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -32,12 +19,7 @@ double AmountEdit::amount() const {
 }
 
 void AmountEdit::normalize() {
-    setText(amountText(amount()));
-}
-
-QString AmountEdit::amountForSql() const {
-    QString t = amountText(amount());
-    return t.isEmpty() ? QStringLiteral("0") : t.replace(regional::DecimalSeparator, u'.');
+    setText(regional::amount(amount()));
 }
 
 void AmountEdit::focusOutEvent(QFocusEvent* event) {

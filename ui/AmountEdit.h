@@ -7,15 +7,9 @@ class AmountEdit : public QLineEdit {
     Q_OBJECT
 public:
     explicit AmountEdit(QWidget* parent);
-    void normalize(); // the rewrite of the focus loss
-    double amount() const;
-    // The amount with a point as decimal separator, "0" when empty.
-    QString amountForSql() const;
+    void normalize();      // the rewrite of the focus loss
+    double amount() const; // the amount the field holds; 0 when it is empty
 
 protected:
     void focusOutEvent(QFocusEvent* event) override;
 };
-
-// The text the field shows for an amount: at most two decimals, no trailing
-// zeros, regional decimal separator, empty for zero.
-QString amountText(double amount);

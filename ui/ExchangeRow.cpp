@@ -13,30 +13,38 @@ constexpr int LabelTop = 65;
 constexpr int Step = 18;
 } // namespace
 
+namespace {
+constexpr int TownIdRole = Qt::UserRole;
+constexpr int NameRole = Qt::UserRole + 1;
+} // namespace
+
+// Each row of the settlement query is an item of its own: its name, its town.
 void TfmMain::LoadSettlements() {
     SqlQuery& settlements = *dm_->sqSettlement;
     settlements.open();
     for (; !settlements.eof(); settlements.next())
-        cbSettlement->addItem(settlements.asString(QStringLiteral("NAME")));
+        addSettlement({settlements.value(QStringLiteral("NAME")),
+                       settlements.value(QStringLiteral("TOWN_ID"))});
     settlements.close();
     dm_->sqSettlement.release();
     cbSettlement->setCurrentIndex(0);
 
     SqlQuery& phoneInd = *dm_->sqPhoneInd;
-    phoneInd.setParamText(QStringLiteral("town"), cbSettlement->currentText());
-    phoneInd.open();
+    dm_->showExchangesOf(settlementItem(0), false);
     phoneInd.first();
     NextBoxLeft = 40;
     NextLabelLeft = 39;
     ExchangeCursor = 1;
     ExchangeCount = countExchangeRows();
+    rememberShownTown(0);
     CodAts->setText(phoneInd.asString(QStringLiteral("atskod")).left(5));
     CodAts->adjustSize(); // a label fits its size to its caption
     buildExchangeRow(false);
 }
 
 void TfmMain::cbSettlementSelect() {
-    dm_->showExchangesOf(cbSettlement->currentText());
+    const int item = cbSettlement->currentIndex();
+    dm_->showExchangesOf(settlementItem(item), true);
     SqlQuery& phoneInd = *dm_->sqPhoneInd;
     NextBoxLeft = 34;
     NextLabelLeft = 34;
@@ -44,6 +52,7 @@ void TfmMain::cbSettlementSelect() {
     ExchangeCount = 0;
     ExchangeCursor = 1;
     ExchangeCount = countExchangeRows();
+    rememberShownTown(item);
     const QString firstCode = phoneInd.asString(QStringLiteral("atskod"));
     const exchange::Family family = exchange::familyOf(firstCode);
     if (family == exchange::Family::Other) {
@@ -53,6 +62,27 @@ void TfmMain::cbSettlementSelect() {
     CodAts->setText(exchange::prefix(firstCode, family));
     CodAts->adjustSize();
     buildExchangeRow(true);
+}
+
+void TfmMain::addSettlement(const SettlementItem& settlement) {
+    cbSettlement->addItem(settlement.name.toString());
+    const int item = cbSettlement->count() - 1;
+    cbSettlement->setItemData(item, settlement.townId, TownIdRole);
+    cbSettlement->setItemData(item, settlement.name, NameRole);
+}
+
+SettlementItem TfmMain::settlementItem(int item) const {
+    if (item < 0 || item >= cbSettlement->count())
+        return {};
+    return {cbSettlement->itemData(item, NameRole), cbSettlement->itemData(item, TownIdRole)};
+}
+
+// The settlement whose row is shown, with the territory of its first exchange
+// row (the exchange query stands on it): what a run takes.
+void TfmMain::rememberShownTown(int item) {
+    const SettlementItem s = settlementItem(item);
+    shownTown_ = {cbSettlement->itemText(item), s.townId.toString(),
+                  dm_->sqPhoneInd->value(QStringLiteral("id_territory")), false};
 }
 
 void TfmMain::clearExchangeRow() {

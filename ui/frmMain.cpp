@@ -328,20 +328,28 @@ void TfmMain::DateTimePickerBetween2Click() {
 
 void TfmMain::bbExecuteClick() {
     takeTypedSettlement();
+    // The outputs are named after the settlement and hold its debtors: a text
+    // typed into the box that is not the settlement shown would mix the two.
+    if (cbSettlement->currentText() != shownTown_.name) {
+        msgbox::inform(QStringLiteral("Выберите населенный пункт из списка"));
+        return;
+    }
     // Whatever way the run ends, the window is left usable.
     const auto restore = qScopeGuard([this] {
         bbExecute->setEnabled(true);
         Label1->hide();
         PrBar->hide();
     });
-    generation_->run(gatherRunParameters(), cbListExcel.get());
+    lastRun_ = generation_->run(gatherRunParameters(), cbListExcel.get());
+    if (!lastRun_.notice.isEmpty())
+        msgbox::inform(lastRun_.notice);
 }
 
 // A name typed into the settlement box exactly as an item of its list counts
 // as picking that item.
 void TfmMain::takeTypedSettlement() {
     const QString typed = cbSettlement->currentText();
-    if (typed == dm_->shownSettlement())
+    if (typed == shownTown_.name)
         return;
     const int item = cbSettlement->findText(typed, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (item < 0)
@@ -353,17 +361,21 @@ void TfmMain::takeTypedSettlement() {
 RunParameters TfmMain::gatherRunParameters() {
     ceSumma->normalize(); // as when the field loses the focus to the button
     RunParameters p;
-    p.clientKind = cbTypeUser->currentIndex();
+    p.clientKind = ClientKind(cbTypeUser->currentIndex());
     p.clientKindText = cbTypeUser->currentText();
-    p.minDebtText = ceSumma->text();
-    p.minDebtSql = ceSumma->amountForSql();
-    p.settlement = cbSettlement->currentText();
-    p.codePrefix = CodAts->text();
+    p.minDebt = ceSumma->amount();
+    p.settlement = shownTown_;
+    int sameName = 0;
+    for (int i = 0; i < cbSettlement->count(); ++i)
+        sameName += cbSettlement->itemText(i) == shownTown_.name ? 1 : 0;
+    p.settlement.nameShared = sameName > 1;
     p.exchangeCount = ExchangeCount;
     for (ExchangeCursor = 1; ExchangeCursor <= ExchangeCount; ++ExchangeCursor) {
         QCheckBox* box = ExchangeBoxes[ExchangeCursor];
-        if (box && box->isChecked())
-            p.excludedTails << ExchangeLabels[ExchangeCursor]->text();
+        if (box && box->isChecked()) {
+            const QString caption = ExchangeLabels[ExchangeCursor]->text();
+            p.excluded << ExcludedExchange{CodAts->text() + caption, caption};
+        }
     }
     // Tested in this order: were several on, the last would win.
     if (ToTime->isChecked())
@@ -373,13 +385,9 @@ RunParameters TfmMain::gatherRunParameters() {
     if (Between->isChecked())
         p.dateFilter = {DateFilter::Between, DateTimePickerBetween1->date(),
                         DateTimePickerBetween2->date()};
-    p.listKind = cbTypeCall->currentIndex();
+    p.listKind = ListKind(cbTypeCall->currentIndex());
     p.listKindText = cbTypeCall->currentText();
     return p;
-}
-
-void TfmMain::notice(const QString& text) {
-    msgbox::inform(text);
 }
 
 // The run holds the user-interface thread: what it shows is painted at once.

@@ -1,4 +1,5 @@
 #pragma once
+#include "data/fmCommonDM.h"
 #include "lists/GenerationRun.h"
 #include "lists/RunObserver.h"
 #include "lists/RunParameters.h"
@@ -92,8 +93,10 @@ public:
     int NextBoxLeft = 40;
     int NextLabelLeft = 39;
 
-    // Values of the last run.
-    const RunContext& runContext() const { return generation_->context(); }
+    // How the last run ended and what it left.
+    const RunOutcome& lastRun() const { return lastRun_; }
+    // The settlement whose exchange row is shown.
+    const SettlementTown& shownTown() const { return shownTown_; }
 
     // Handlers.
     void FormCreate();
@@ -112,6 +115,9 @@ public:
     void cbSettlementSelect();
     void AddExchangeBox();
     void AddExchangeLabel(exchange::Family family);
+    // An item of the settlement list: its name (null shows as empty), its town.
+    void addSettlement(const SettlementItem& settlement);
+    SettlementItem settlementItem(int item) const;
 
     // Debtor list generation: what the window's controls say, handed to the run.
     void bbExecuteClick();
@@ -130,10 +136,10 @@ private:
     void clearExchangeRow();
     void buildExchangeRow(bool byOwnFamily);
     int countExchangeRows();
+    void rememberShownTown(int item);
     void dropUserLink();
 
     // How the run reaches the window.
-    void notice(const QString& text) override;
     void busy() override;
     void progressStarted(int maximum) override;
     void progress(int rowsDone) override;
@@ -141,6 +147,8 @@ private:
 
     TdmCommon* dm_ = nullptr;
     std::unique_ptr<GenerationRun> generation_;
+    RunOutcome lastRun_;
+    SettlementTown shownTown_;
     bool shownOnce_ = false;
     bool closedForGood_ = false;
     bool closeRefused_ = false; // a close request failed to drop the link
