@@ -3,6 +3,7 @@
 #include "app/SignIn.h"
 #include "app/fmPassword.h"
 #include "data/fmCommonDM.h"
+#include "platform/Failure.h"
 #include "platform/InstanceLock.h"
 #include "platform/LibreOfficeSpreadsheet.h"
 #include "ui/MessageBoxes.h"
@@ -60,7 +61,7 @@ int runTulmina(int& argc, char** argv) {
     TulminaApplication app(argc, argv);
     if (guard.state() == InstanceLock::State::Unavailable) {
         std::fprintf(stderr, "%s\n", qPrintable(guard.problem()));
-        msgbox::reportError(guard.problem());
+        msgbox::reportError(FileError(guard.problem()));
         return 1;
     }
     // An error that is not a failure of the server or of the input is the

@@ -6,6 +6,7 @@
 #include "data/FieldValue.h"
 #include "data/Session.h"
 #include "data/fmCommonDM.h"
+#include "ui/MessageBoxes.h"
 
 #include <QLineEdit>
 #include <QLocale>
@@ -51,6 +52,13 @@ void lookUpOperator(TdmCommon& dm, const QString& user) {
     q.close();
 }
 
+const QString TryAgain = QStringLiteral("Попробуйте еще раз");
+
+void countFailure(SignInState& state, const QString& why) {
+    ++state.SignInAttempts;
+    state.lastFailure = why;
+}
+
 void attempt(TPasswordDlg& dialog, TdmCommon& dm, SignInState& state) {
     const QString user = trimControl(dialog.UserName->text());
     const QString upperUser = QLocale(QLocale::Russian).toUpper(user);
@@ -60,14 +68,21 @@ void attempt(TPasswordDlg& dialog, TdmCommon& dm, SignInState& state) {
     // is sent, and the user is told to try again.
     if (!isPlainIdentifier(user) || TdmCommon::isFixedLink(user) || password.contains(u'"') ||
         password.contains(QChar(0))) {
-        ++state.SignInAttempts;
-        dialog.setMessage(QStringLiteral("Попробуйте еще раз"));
+        countFailure(state, QStringLiteral("имя или пароль не подошли"));
+        dialog.setMessage(TryAgain);
         return;
     }
 
     SqlConnection& connection = dm.SQLConnectionKvarn;
-    if (!connection.connected())
-        connection.open();
+    if (!connection.connected()) {
+        try {
+            connection.open();
+        } catch (const ConnectionFailure& failure) {
+            countFailure(state, connectionProblemLine(failure).toLower());
+            dialog.setMessage(connectionProblemLine(failure));
+            return;
+        }
+    }
     checkLink(dm, user, upperUser);
     if (connection.executeDirect(linkCreation(user, password)) != 0)
         return;
@@ -76,14 +91,26 @@ void attempt(TPasswordDlg& dialog, TdmCommon& dm, SignInState& state) {
     } catch (const DbError&) {
         dm.sqCreateDropChannel->close();
         connection.executeDirect(QStringLiteral("drop database link ") + user);
-        ++state.SignInAttempts;
-        dialog.setMessage(QStringLiteral("Попробуйте еще раз"));
+        countFailure(state, QStringLiteral("имя или пароль не подошли"));
+        dialog.setMessage(TryAgain);
         return;
     }
     state.SignInPending = false;
 }
 
 } // namespace
+
+QString connectionProblemLine(const ConnectionFailure& failure) {
+    switch (failure.cause()) {
+    case ConnectionFailure::Cause::Unreachable:
+        return QStringLiteral("Нет связи с сервером");
+    case ConnectionFailure::Cause::Untrusted:
+        return QStringLiteral("Сервер не опознан");
+    case ConnectionFailure::Cause::Refused:
+        break;
+    }
+    return QStringLiteral("Сервер отказал во входе");
+}
 
 SignInState& signInState() {
     static SignInState state;
@@ -107,19 +134,21 @@ bool isPlainIdentifier(const QString& name) {
 
 void runSignInLoop(TPasswordDlg& dialog, TdmCommon& dm) {
     SignInState& state = signInState();
-    state.SignInAttempts = 0;
-    state.SignInPending = true;
+    state = {};
     while (state.SignInAttempts <= 2 && state.SignInPending) {
         if (dialog.exec() != QDialog::Accepted) {
             state.SignInAttempts = 3;
-            break;
+            return;
         }
-        // A failure of the server counts, and nothing is shown; any other
-        // error is the program's own and ends the sign-in.
+        // A failure of the server counts, and nothing of its own words is shown.
         try {
             attempt(dialog, dm, state);
         } catch (const DbError&) {
-            ++state.SignInAttempts;
+            countFailure(state, QStringLiteral("сервер базы данных не принял вход"));
         }
     }
+    if (state.SignInPending)
+        msgbox::inform(QStringLiteral("Вход не выполнен: три попытки не удались (%1). "
+                                      "Программа закрывается.")
+                           .arg(state.lastFailure));
 }

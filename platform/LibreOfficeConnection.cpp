@@ -1,5 +1,7 @@
 #include "platform/LibreOfficeConnection.h"
 
+#include "platform/Failure.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -42,10 +44,10 @@ properties(std::initializer_list<std::pair<const char*, css::uno::Any>> list) {
 
 void failed(const css::uno::Exception& e, const char* what) {
     const QString message = qs(e.Message).trimmed();
-    throw std::runtime_error(
-        (message.isEmpty() ? QStringLiteral("LibreOffice: %1 failed").arg(QLatin1String(what))
-                           : message)
-            .toStdString());
+    throw OfficeError(
+        message.isEmpty()
+            ? QStringLiteral("LibreOffice не выполнил действие «%1»").arg(QString::fromUtf8(what))
+            : message);
 }
 
 namespace {
@@ -59,7 +61,8 @@ Reference<css::uno::XComponentContext> localContext() {
         try {
             return cppu::defaultBootstrap_InitialComponentContext();
         } catch (const cppu::BootstrapException& e) {
-            throw std::runtime_error(qs(e.getMessage()).toStdString());
+            throw OfficeError(QStringLiteral("Связь с LibreOffice не налажена: ") +
+                              qs(e.getMessage()));
         }
     }();
     return context;
@@ -90,9 +93,9 @@ void Connection::connect() {
             disconnect(); // the office has gone away: attach or start anew
         }
     }
-    if (!call("connect", [this] { return attach(); }))
+    if (!call("подключение", [this] { return attach(); }))
         startOffice();
-    desktop_ = call("connect", [this] { return css::frame::Desktop::create(office_); });
+    desktop_ = call("подключение", [this] { return css::frame::Desktop::create(office_); });
 }
 
 void Connection::disconnect() noexcept {
@@ -132,17 +135,15 @@ void Connection::startOffice() {
     office.setStandardOutputFile(QProcess::nullDevice());
     office.setStandardErrorFile(QProcess::nullDevice());
     if (!office.startDetached())
-        throw std::runtime_error(QStringLiteral("Не удалось запустить LibreOffice (%1)")
-                                     .arg(options_.program)
-                                     .toStdString());
+        throw OfficeError(
+            QStringLiteral("Не удалось запустить LibreOffice (%1)").arg(options_.program));
     // A new profile takes the office a few seconds to make. The window goes on
     // painting meanwhile; the user's input waits.
     const QDeadlineTimer deadline(options_.startTimeoutMs);
-    while (!call("connect", [this] { return attach(); })) {
+    while (!call("подключение", [this] { return attach(); })) {
         if (deadline.hasExpired())
-            throw std::runtime_error(QStringLiteral("LibreOffice не ответил за %1 с после запуска")
-                                         .arg(options_.startTimeoutMs / 1000.0)
-                                         .toStdString());
+            throw OfficeError(QStringLiteral("LibreOffice не ответил за %1 с после запуска")
+                                  .arg(options_.startTimeoutMs / 1000.0));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
         QThread::msleep(50);
     }

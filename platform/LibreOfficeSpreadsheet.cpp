@@ -1,5 +1,6 @@
 #include "platform/LibreOfficeSpreadsheet.h"
 
+#include "platform/Failure.h"
 #include "platform/LibreOfficeConnection.h"
 
 #include <com/sun/star/awt/FontWeight.hpp>
@@ -45,7 +46,7 @@ struct LibreOfficeSpreadsheet::Uno {
     Reference<css::table::XCellRange> range(int firstRow, int firstColumn, int lastRow,
                                             int lastColumn) const {
         if (!sheet.is())
-            throw std::runtime_error("В LibreOffice не открыта книга отчёта");
+            throw ProgramError(QStringLiteral("В LibreOffice не открыта книга отчёта"));
         return sheet->getCellRangeByPosition(firstColumn - 1, firstRow - 1, lastColumn - 1,
                                              lastRow - 1);
     }
@@ -68,7 +69,7 @@ void LibreOfficeSpreadsheet::connect() {
 }
 
 void LibreOfficeSpreadsheet::openWorkbook(const QString& path) {
-    call("open", [&] {
+    call("открытие книги", [&] {
         uno_->document.clear();
         uno_->sheet.clear();
         Reference<css::lang::XComponent> component =
@@ -77,8 +78,7 @@ void LibreOfficeSpreadsheet::openWorkbook(const QString& path) {
                 properties({{"Hidden", css::uno::Any(true)}}));
         uno_->document.set(component, UNO_QUERY);
         if (!uno_->document.is())
-            throw std::runtime_error(
-                QStringLiteral("LibreOffice не открыл книгу %1").arg(path).toStdString());
+            throw OfficeError(QStringLiteral("LibreOffice не открыл книгу %1").arg(path));
         Reference<css::container::XIndexAccess> sheets(uno_->document->getSheets(),
                                                        UNO_QUERY_THROW);
         uno_->sheet.set(sheets->getByIndex(0), UNO_QUERY_THROW);
@@ -100,11 +100,10 @@ void closeEarlierDocumentAt(const Reference<css::frame::XDesktop2>& desktop,
             continue;
         Reference<css::util::XModifiable> modifiable(model, UNO_QUERY);
         if (modifiable.is() && modifiable->isModified())
-            throw std::runtime_error(
+            throw OfficeError(
                 QStringLiteral("Книга %1 открыта в LibreOffice и изменена после сохранения. "
                                "Сохраните или закройте её и сформируйте отчёт снова")
-                    .arg(QFileInfo(path).fileName())
-                    .toStdString());
+                    .arg(QFileInfo(path).fileName()));
         Reference<css::util::XCloseable> closeable(model, UNO_QUERY);
         if (closeable.is())
             closeable->close(true);
@@ -114,7 +113,7 @@ void closeEarlierDocumentAt(const Reference<css::frame::XDesktop2>& desktop,
 } // namespace
 
 void LibreOfficeSpreadsheet::saveWorkbookAs(const QString& path) {
-    call("save as", [&] {
+    call("сохранение книги под новым именем", [&] {
         closeEarlierDocumentAt(uno_->connection.desktop(),
                                Reference<css::frame::XModel>(uno_->document, UNO_QUERY), path);
         Reference<css::frame::XStorable> storable(uno_->document, UNO_QUERY_THROW);
@@ -148,7 +147,7 @@ void LibreOfficeSpreadsheet::writeRows(int firstRow, int firstColumn,
             cells[c] <<= rtl::OUString();
         *out++ = line;
     }
-    call("cells", [&] {
+    call("запись ячеек", [&] {
         Reference<css::sheet::XCellRangeData> range(uno_->range(firstRow, firstColumn,
                                                                 firstRow + int(rows.size()) - 1,
                                                                 firstColumn + int(width) - 1),
@@ -160,7 +159,7 @@ void LibreOfficeSpreadsheet::writeRows(int firstRow, int firstColumn,
 void LibreOfficeSpreadsheet::clearRows(int firstRow, int rowCount) {
     if (rowCount <= 0)
         return;
-    call("clear", [&] {
+    call("очистка строк", [&] {
         using namespace css::sheet::CellFlags;
         Reference<css::sheet::XSheetOperation>(
             uno_->range(firstRow, 1, firstRow + rowCount - 1, ClearedColumns), UNO_QUERY_THROW)
@@ -169,7 +168,7 @@ void LibreOfficeSpreadsheet::clearRows(int firstRow, int rowCount) {
 }
 
 void LibreOfficeSpreadsheet::alignRight(int row, int firstColumn, int lastColumn) {
-    call("alignment", [&] {
+    call("выравнивание", [&] {
         uno_->rowRange(row, firstColumn, lastColumn)
             ->setPropertyValue(rtl::OUString::createFromAscii("HoriJustify"),
                                css::uno::Any(css::table::CellHoriJustify_RIGHT));
@@ -177,7 +176,7 @@ void LibreOfficeSpreadsheet::alignRight(int row, int firstColumn, int lastColumn
 }
 
 void LibreOfficeSpreadsheet::setBold(int row, int firstColumn, int lastColumn) {
-    call("bold", [&] {
+    call("полужирный шрифт", [&] {
         uno_->rowRange(row, firstColumn, lastColumn)
             ->setPropertyValue(rtl::OUString::createFromAscii("CharWeight"),
                                css::uno::Any(css::awt::FontWeight::BOLD));
@@ -185,7 +184,7 @@ void LibreOfficeSpreadsheet::setBold(int row, int firstColumn, int lastColumn) {
 }
 
 void LibreOfficeSpreadsheet::hideColumn(int column) {
-    call("hide column", [&] {
+    call("скрытие столбца", [&] {
         Reference<css::table::XColumnRowRange> range(uno_->range(1, column, 1, column),
                                                      UNO_QUERY_THROW);
         Reference<css::beans::XPropertySet> col(range->getColumns()->getByIndex(0),
@@ -195,12 +194,12 @@ void LibreOfficeSpreadsheet::hideColumn(int column) {
 }
 
 void LibreOfficeSpreadsheet::saveWorkbook() {
-    call("save",
+    call("сохранение книги",
          [&] { Reference<css::frame::XStorable>(uno_->document, UNO_QUERY_THROW)->store(); });
 }
 
 void LibreOfficeSpreadsheet::makeVisible() {
-    call("show", [&] {
+    call("показ книги", [&] {
         Reference<css::frame::XModel> model(uno_->document, UNO_QUERY_THROW);
         Reference<css::awt::XWindow> window =
             model->getCurrentController()->getFrame()->getContainerWindow();
@@ -212,7 +211,7 @@ void LibreOfficeSpreadsheet::makeVisible() {
 }
 
 void LibreOfficeSpreadsheet::markUnchanged() {
-    call("mark unchanged", [&] {
+    call("отметка книги", [&] {
         Reference<css::util::XModifiable> modifiable(uno_->document, UNO_QUERY);
         if (modifiable.is())
             modifiable->setModified(false);
@@ -220,7 +219,7 @@ void LibreOfficeSpreadsheet::markUnchanged() {
 }
 
 void LibreOfficeSpreadsheet::closeWorkbook() {
-    call("close", [&] {
+    call("закрытие книги", [&] {
         Reference<css::util::XCloseable> closeable(uno_->document, UNO_QUERY);
         uno_->sheet.clear();
         uno_->document.clear();

@@ -15,4 +15,8 @@ QString shortDate(const QDate& date);
 // The short date, a blank and the long time; only the date at midnight to the second.
 QString dateTime(const QDateTime& moment);
 
+// An amount as the amount field shows it: at most two decimals, no trailing
+// zeros, the regional decimal separator, empty for zero.
+QString amount(double value);
+
 } // namespace regional

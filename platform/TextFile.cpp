@@ -1,5 +1,7 @@
 #include "platform/TextFile.h"
 
+#include "platform/Failure.h"
+
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -9,18 +11,17 @@
 
 namespace {
 
-std::runtime_error fileError(const char* what, const QString& path) {
-    return std::runtime_error(
-        QStringLiteral("%1 \"%2\". %3")
-            .arg(QLatin1String(what), path, QString::fromLocal8Bit(std::strerror(errno)))
-            .toStdString());
+FileError fileError(const QString& what, const QString& path) {
+    return FileError(QStringLiteral("%1 «%2»: %3")
+                         .arg(what, path, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 class Converter {
 public:
     Converter() : cd_(iconv_open("WINDOWS-1251", "UTF-8")) {
         if (cd_ == reinterpret_cast<iconv_t>(-1))
-            throw std::runtime_error("The Windows-1251 code page is not available");
+            throw ProgramError(QStringLiteral("Кодировка Windows-1251 недоступна: файлы "
+                                              "программы не могут быть записаны"));
     }
     ~Converter() { iconv_close(cd_); }
     Converter(const Converter&) = delete;
@@ -74,19 +75,19 @@ void TextFile::create(const QString& path) {
     path_ = path;
     file_ = std::fopen(QFile::encodeName(path).constData(), "wb");
     if (!file_)
-        throw fileError("Cannot create file", path);
+        throw fileError(QStringLiteral("Не удалось создать файл"), path);
 }
 
 void TextFile::writeLine(const QString& line) {
     if (!file_)
-        throw std::runtime_error("File not open");
+        throw ProgramError(QStringLiteral("Файл для записи не открыт"));
     QString text = line;
     for (QChar& c : text)
         if (c.unicode() < 32 || c.unicode() == 0x7f)
             c = u' ';
     const QByteArray bytes = toWindows1251(text) + "\r\n";
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file_) != size_t(bytes.size()))
-        throw fileError("Cannot write to file", path_);
+        throw fileError(QStringLiteral("Не удалось записать в файл"), path_);
 }
 
 void TextFile::close() {
@@ -95,7 +96,7 @@ void TextFile::close() {
     std::FILE* f = file_;
     file_ = nullptr;
     if (std::fclose(f) != 0)
-        throw fileError("Cannot write to file", path_);
+        throw fileError(QStringLiteral("Не удалось записать в файл"), path_);
 }
 
 void TextFile::abandon() noexcept {

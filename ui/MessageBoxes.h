@@ -1,6 +1,6 @@
 #pragma once
 #include <QString>
-#include <exception>
+#include <stdexcept>
 
 // The program's own modal message boxes: captioned "Тулмина", centred on the screen.
 namespace msgbox {
@@ -14,11 +14,16 @@ bool askOkCancel(const QString& text);
 // A notice without an icon, with one "OK".
 void inform(const QString& text);
 
-// The default error report: error icon, the error's text, one "OK".
-void reportError(const QString& text);
+// The default error report: error icon, one "OK", and the error's text under a
+// first line of the program's own that says which part failed (the database,
+// the office, a file, the program itself) and what the user can do.
+void reportError(const std::exception& error);
 
-// The error text as the report shows it: a full stop is appended when the last
-// character's code is higher than the full stop's.
+// The text of the default error report for an error.
+QString errorReportText(const std::exception& error);
+
+// The error's own text as the report shows it: a full stop is appended when
+// the last character's code is higher than the full stop's.
 QString errorReportText(const QString& text);
 
 // Runs a handler of the user interface. An error that escapes it is shown by
@@ -29,9 +34,9 @@ template <class F> bool reportErrors(F&& handler) noexcept {
         handler();
         return true;
     } catch (const std::exception& e) {
-        reportError(QString::fromUtf8(e.what()));
+        reportError(e);
     } catch (...) {
-        reportError(QStringLiteral("Unknown error"));
+        reportError(std::runtime_error("неизвестная ошибка"));
     }
     return false;
 }

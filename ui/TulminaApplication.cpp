@@ -20,9 +20,9 @@ bool TulminaApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& e) {
-        msgbox::reportError(QString::fromUtf8(e.what()));
+        msgbox::reportError(e);
     } catch (...) {
-        msgbox::reportError(QStringLiteral("Unknown error"));
+        msgbox::reportError(std::runtime_error("неизвестная ошибка"));
     }
     return false;
 }
