@@ -10,6 +10,7 @@
 #include "tests/support/ModalDriver.h"
 #include "tests/support/OfficeReader.h"
 #include "tests/support/TestDb.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/WindowFixture.h"
 #include "ui/TulminaApplication.h"
 #include "ui/frmMain.h"
@@ -26,11 +27,6 @@ const QString Login = QStringLiteral("etest");
 const QString Password = QStringLiteral("e2e-pass");
 const fixture::Settlement Town{
     "Тест-Сквозной", "2799999900400", "2701000000000", {"421781", "421782", "421783"}};
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 } // namespace
 
@@ -109,9 +105,9 @@ private slots:
                     failure = driver.boxTexts.last();
                     break;
                 }
-                runs << Run{kind, w->runContext().RunStamp,
-                            readFile("Tulmin/LogParam/" + w->runContext().RunStamp + ".txt"),
-                            readFile(w->runContext().StationFilePath)};
+                const RunOutcome& run = w->lastRun();
+                runs << Run{kind, run.runStamp, readFile(run.logPath),
+                            readFile("Tulmin/Station/" + run.runStamp + ".txt")};
                 QTest::qWait(1100); // a stamp of its own for the next run
             }
             w->close();

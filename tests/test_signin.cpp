@@ -2,6 +2,7 @@
 // the default error report and the single-instance guard.
 #include "app/SignIn.h"
 #include "app/fmPassword.h"
+#include "data/DbError.h"
 #include "data/Session.h"
 #include "data/fmCommonDM.h"
 #include "tests/support/ModalDriver.h"
@@ -12,8 +13,16 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 const QString Login = QStringLiteral("sitest");
@@ -33,20 +42,77 @@ ModalDriver::Action typeAndOk(const QString& user, const QString& password,
     };
 }
 
+// A CA of its own, which never signed the stand-in's certificate.
+QString otherCa() {
+    static QTemporaryDir dir;
+    const QString crt = dir.path() + "/other-ca.crt";
+    if (!QFile::exists(crt)) {
+        QProcess openssl;
+        openssl.setStandardErrorFile(QProcess::nullDevice());
+        openssl.start("openssl",
+                      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                       "/CN=other", "-keyout", dir.path() + "/other-ca.key", "-out", crt});
+        openssl.waitForFinished(30000);
+    }
+    return crt;
+}
+
+// A server that answers PostgreSQL's TLS request with "no", as a server
+// without TLS does; on a thread of its own, since the driver blocks.
+class ServerWithoutTls {
+public:
+    ServerWithoutTls() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(fd_, 4);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0; ::close(client)) {
+                char request[8];
+                if (::recv(client, request, sizeof request, MSG_WAITALL) == sizeof request)
+                    ::send(client, "N", 1, MSG_NOSIGNAL);
+            }
+        });
+    }
+    ~ServerWithoutTls() {
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        thread_.join();
+    }
+    int port() const { return port_; }
+
+private:
+    int fd_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
 } // namespace
 
 class TestSignIn : public QObject {
     Q_OBJECT
     std::unique_ptr<TdmCommon> dm;
     std::unique_ptr<TPasswordDlg> dlg;
+    ServerWithoutTls withoutTls;
 
-    void signIn(std::initializer_list<ModalDriver::Action> actions) {
+    // The user's attempts; when they end in a third counted failure, the box
+    // that says so is answered and its text returned.
+    QString signIn(std::initializer_list<ModalDriver::Action> actions, bool givesUp = false) {
         ModalDriver driver;
         for (const auto& a : actions)
             driver.then(a);
+        if (givesUp)
+            driver.press("OK");
         runSignInLoop(*dlg, *dm);
-        QCOMPARE(driver.pending(), 0);
-        QCOMPARE(driver.unexpected, 0);
+        [&] {
+            QCOMPARE(driver.pending(), 0);
+            QCOMPARE(driver.unexpected, 0);
+        }();
+        return driver.boxTexts.value(0);
     }
 
 private slots:
@@ -109,8 +175,11 @@ private slots:
 
     void threeWrongPasswordsEndWithNoLinkLeft() {
         QStringList seen;
-        signIn({typeAndOk(Login, "bad", &seen), typeAndOk(Login, "bad", &seen),
-                typeAndOk(Login, "bad", &seen)});
+        const QString box = signIn({typeAndOk(Login, "bad", &seen), typeAndOk(Login, "bad", &seen),
+                                    typeAndOk(Login, "bad", &seen)},
+                                   true);
+        QCOMPARE(box, QString("Вход не выполнен: три попытки не удались (имя или пароль не "
+                              "подошли). Программа закрывается."));
         QVERIFY(signInState().SignInPending);
         QCOMPARE(signInState().SignInAttempts, 3);
         QCOMPARE(seen, QStringList({"||", "Попробуйте еще раз|sitest|bad",
@@ -118,15 +187,67 @@ private slots:
         QVERIFY(!testdb::linkExists(Login));
     }
 
-    void unreachableServerFailsSilently() {
+    // The reporting database away, unproven or refusing: the message line says
+    // which, in the program's own words; the third failure is told in a box.
+    void connectionProblemsAreToldInOneLine_data() {
+        QTest::addColumn<QString>("alias");
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("line");
+        const QString ca = TdmCommon().SQLConnectionKvarn.trustedCa();
+        QTest::newRow("nothing listens") << "127.0.0.1:1/report" << ca << ""
+                                         << "Нет связи с сервером";
+        QTest::newRow("no such host") << "no-such-host.invalid:5432/report" << ca << ""
+                                      << "Нет связи с сервером";
+        QTest::newRow("a foreign CA") << "" << otherCa() << ""
+                                      << "Сервер не опознан";
+        QTest::newRow("no CA file") << ""
+                                    << "/nonexistent/ca.crt"
+                                    << ""
+                                    << "Сервер не опознан";
+        QTest::newRow("no TLS") << QString("127.0.0.1:%1/report").arg(withoutTls.port()) << ca << ""
+                                << "Сервер не опознан";
+        QTest::newRow("account refused") << "" << ca << "wrong-pass"
+                                         << "Сервер отказал во входе";
+    }
+    void connectionProblemsAreToldInOneLine() {
+        QFETCH(QString, alias);
+        QFETCH(QString, ca);
+        QFETCH(QString, password);
+        QFETCH(QString, line);
         QStringList params = dm->SQLConnectionKvarn.params();
-        params[1] = "DataBase=127.0.0.1:1/report";
+        if (!alias.isEmpty())
+            params[1] = "DataBase=" + alias;
+        if (!password.isEmpty())
+            params[3] = "Password=" + password;
         dm->SQLConnectionKvarn.setParams(params);
+        dm->SQLConnectionKvarn.setTrustedCa(ca);
         QStringList seen;
-        signIn({typeAndOk(Login, Right, &seen), typeAndOk(Login, Right, &seen),
-                typeAndOk(Login, Right, &seen)});
+        const QString box = signIn({typeAndOk(Login, Right, &seen), typeAndOk(Login, Right, &seen),
+                                    typeAndOk(Login, Right, &seen)},
+                                   true);
         QVERIFY(signInState().SignInPending);
-        QCOMPARE(seen, QStringList({"||", "|sitest|right-pw1", "|sitest|right-pw1"}));
+        QCOMPARE(seen, QStringList({"||", line + "|sitest|right-pw1", line + "|sitest|right-pw1"}));
+        QVERIFY2(box.contains("(" + line.toLower() + ")"), qPrintable(box));
+        QVERIFY(!box.contains(Right) && !box.contains(password.isEmpty() ? "\n" : password));
+    }
+
+    // A missing database driver is the program's own fault: not a failed
+    // sign-in, but an error that ends the sign-in at the first attempt.
+    void aMissingDriverIsTheProgramsFault() {
+        dm->SQLConnectionKvarn.setSqlDriver("QNOSUCH");
+        ModalDriver driver;
+        driver.then(typeAndOk(Login, Right));
+        try {
+            runSignInLoop(*dlg, *dm);
+            QFAIL("signed in without a driver");
+        } catch (const ProgramError& e) {
+            const QString report = msgbox::errorReportText(e);
+            QVERIFY2(report.startsWith("Ошибка в самой программе.") && report.contains("QNOSUCH"),
+                     qPrintable(report));
+        }
+        QCOMPARE(signInState().SignInAttempts, 0);
+        QCOMPARE(driver.pending(), 0);
     }
 
     void trimmedLowerCaseNameSignsInAndStaleLinkIsReplaced() {
@@ -162,7 +283,7 @@ private slots:
                                 "kna@kna"};
         for (const QString& name : names) {
             dlg = std::make_unique<TPasswordDlg>();
-            signIn({typeAndOk(name, "pw"), typeAndOk(Login, "p\"w"), typeAndOk(Login, "\"")});
+            signIn({typeAndOk(name, "pw"), typeAndOk(Login, "p\"w"), typeAndOk(Login, "\"")}, true);
             QVERIFY(signInState().SignInPending);
             QVERIFY2(!dm->SQLConnectionKvarn.connected(), qPrintable(name.left(40)));
         }
@@ -172,7 +293,8 @@ private slots:
     void oddPasswordsReachOnlyTheLink() {
         QStringList seen;
         signIn({typeAndOk(Login, QString(10000, 'p'), &seen),
-                typeAndOk(Login, "пароль密码';--", &seen), typeAndOk(Login, "back\\slash", &seen)});
+                typeAndOk(Login, "пароль密码';--", &seen), typeAndOk(Login, "back\\slash", &seen)},
+               true);
         QVERIFY(signInState().SignInPending);
         QCOMPARE(seen.last().section('|', 0, 0), QString("Попробуйте еще раз"));
         QVERIFY(!testdb::linkExists(Login));
@@ -200,8 +322,16 @@ private slots:
             QVERIFY(window.close());
         }
         // A drop the server refuses is reported and the window stays.
-        testdb::exec("report", "create server sitest foreign data wrapper postgres_fdw; "
-                               "grant usage on foreign server sitest to tulmina_svc");
+        TdmCommon other;
+        other.SQLConnectionKvarn.open();
+        other.SQLConnectionKvarn.executeDirect(
+            "create database link sitest connect to sitest identified by \"x\" using 'a'");
+        testdb::exec("report", "revoke execute on function tulmina_link.drop_link(text) "
+                               "from tulmina_client");
+        const auto grantAgain = qScopeGuard([] {
+            testdb::exec("report", "grant execute on function tulmina_link.drop_link(text) "
+                                   "to tulmina_client");
+        });
         TfmMain window;
         window.setDataModule(dm.get());
         window.show();
@@ -209,7 +339,9 @@ private slots:
         QTimer::singleShot(0, &window, &QWidget::close);
         QTRY_COMPARE(driver.boxTexts.size(), 1);
         QVERIFY(window.isVisible());
-        QVERIFY2(driver.boxTexts[0].contains("must be owner"), qPrintable(driver.boxTexts[0]));
+        QVERIFY2(driver.boxTexts[0].startsWith("Ошибка базы данных.") &&
+                     driver.boxTexts[0].contains("permission denied for function drop_link"),
+                 qPrintable(driver.boxTexts[0]));
         QVERIFY(driver.boxTexts[0].endsWith('.'));
         QCOMPARE(driver.boxCaptions[0], QString("Тулмина"));
         testdb::dropLinkIfAny(Login);
@@ -223,7 +355,8 @@ private slots:
             dlg = std::make_unique<TPasswordDlg>();
             QStringList seen;
             signIn({typeAndOk(name, Right, &seen), typeAndOk(name, Right, &seen),
-                    typeAndOk(name, Right, &seen)});
+                    typeAndOk(name, Right, &seen)},
+                   true);
             QCOMPARE(signInState().SignInAttempts, 3);
             QCOMPARE(seen.at(1).section('|', 0, 0), QString("Попробуйте еще раз"));
             QVERIFY2(!dm->SQLConnectionKvarn.connected(), qPrintable(name));

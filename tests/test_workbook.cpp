@@ -22,16 +22,9 @@ const fixture::Settlement Town{
 const fixture::Settlement Empty{"Тест-Пустой", "2799999900300", "2701000000000", {"421773"}};
 
 QStringList snapshotUsers(const QString& table) {
-    return testdb::column("report", "select user_id from " + table +
-                                        " where user_id between 992001 and 992009 order by 1");
+    return testdb::snapshotUsers(table, 992001, 992009);
 }
 
-QStringList userIdColumn(const OfficeReader::Sheet& sheet) {
-    QStringList ids;
-    for (size_t r = 1; r < sheet.rows.size() && !sheet.rows[r][0].text.isEmpty(); ++r)
-        ids << sheet.rows[r][0].text;
-    return ids;
-}
 } // namespace
 
 class TestWorkbook : public QObject {
@@ -47,16 +40,13 @@ class TestWorkbook : public QObject {
     RunParameters choice(const fixture::Settlement& s) const {
         RunParameters p;
         p.clientKindText = "Квартирники";
-        p.minDebtSql = "0";
-        p.settlement = s.name;
-        p.codePrefix = "4217";
+        p.settlement = {s.name, s.townId, s.territory, false};
         p.exchangeCount = int(s.codes.size());
         p.listKind = General;
         p.listKindText = "Общий";
         return p;
     }
     void runOn(const fixture::Settlement& s, Spreadsheet& sheet, RunLimits limits = {}) {
-        dm->showExchangesOf(s.name);
         GenerationRun(*dm, observer, limits).run(choice(s), &sheet);
     }
     QString workbookPath(const fixture::Settlement& s) const {

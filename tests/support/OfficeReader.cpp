@@ -171,3 +171,10 @@ void killOffice(const office::Options& options) {
     QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-9"), QStringLiteral("-f"),
                                                 QStringLiteral("pipe,name=") + options.pipeName});
 }
+
+QStringList userIdColumn(const OfficeReader::Sheet& sheet) {
+    QStringList ids;
+    for (size_t r = 1; r < sheet.rows.size() && !sheet.rows[r][0].text.isEmpty(); ++r)
+        ids << sheet.rows[r][0].text;
+    return ids;
+}

@@ -2,6 +2,7 @@
 #include "platform/OfficeOptions.h"
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <vector>
 
@@ -39,6 +40,9 @@ private:
     struct Uno;
     std::unique_ptr<Uno> uno_;
 };
+
+// The user ids of a report's debtor rows: column A from row 2 to the first empty.
+QStringList userIdColumn(const OfficeReader::Sheet& sheet);
 
 // A headless office of a test's own: its pipe named after the test and the
 // process, its profile in the given folder.

@@ -17,6 +17,7 @@ QSqlDatabase connection(const QString& database) {
         db.setDatabaseName(database);
         db.setUserName(QStringLiteral("postgres"));
         db.setPassword(QStringLiteral(TULMINA_TEST_SUPER_PASSWORD));
+        db.setConnectOptions(QStringLiteral("sslmode=verify-full;sslrootcert=" TULMINA_TEST_CA));
     }
     QSqlDatabase db = QSqlDatabase::database(name, false);
     if (!db.isOpen()) {
@@ -79,6 +80,22 @@ void dropOperator(const QString& login) {
     exec("kvarn",
          QStringLiteral("delete from t_operators where login_name = '%1'").arg(login.toUpper()));
     exec("kvarn", QStringLiteral("drop role if exists %1").arg(login.toLower()));
+}
+
+QStringList snapshotUsers(const QString& table, qint64 first, qint64 last) {
+    return column("report", QStringLiteral("select user_id from %1 where user_id between %2 and %3 "
+                                           "and pay_date = current_date order by 1")
+                                .arg(table)
+                                .arg(first)
+                                .arg(last));
+}
+
+void removeSnapshots(qint64 first, qint64 last) {
+    for (const char* table : {"pays_debs_tmp", "pays_debs_tmp_r"})
+        exec("report", QStringLiteral("delete from %1 where user_id between %2 and %3")
+                           .arg(QLatin1String(table))
+                           .arg(first)
+                           .arg(last));
 }
 
 bool linkExists(const QString& linkName) {

@@ -18,6 +18,11 @@ void createOperator(const QString& login, const QString& password, const QVarian
                     int operId);
 void dropOperator(const QString& login);
 
+// Snapshot rows of today in one of the two tables whose user ids lie in a
+// test's own range, as sorted user ids.
+QStringList snapshotUsers(const QString& table, qint64 first, qint64 last);
+void removeSnapshots(qint64 first, qint64 last);
+
 // Drops a per-user link left behind by a test, whatever its state.
 void dropLinkIfAny(const QString& linkName);
 bool linkExists(const QString& linkName);

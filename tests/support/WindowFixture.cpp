@@ -23,7 +23,8 @@ QString quoted(QString text) {
 void addSettlement(const Settlement& s) {
     for (const QString& code : s.codes)
         testdb::exec("report", QStringLiteral("insert into atstown values (%1, %2, %3, 'тест', %4)")
-                                   .arg(quoted(s.name), s.townId, s.territory, quoted(code)));
+                                   .arg(s.name.isNull() ? QStringLiteral("null") : quoted(s.name),
+                                        s.townId, s.territory, quoted(code)));
 }
 
 void addDebtors(const Settlement& s, const QList<Debtor>& debtors) {
@@ -59,8 +60,8 @@ std::unique_ptr<TdmCommon> signedInDataModule(const QString& login) {
 
 std::unique_ptr<TfmMain> shownWindow(TdmCommon& dm, const QString& firstSettlement,
                                      ModalDriver& driver) {
-    dm.sqSettlement->replaceLine(2, QStringLiteral("from atstown where name = '%1'")
-                                        .arg(QString(firstSettlement).replace("'", "''")));
+    dm.sqSettlement->replaceLine(
+        2, QStringLiteral("from atstown where name = %1").arg(quoted(firstSettlement)));
     auto window = std::make_unique<TfmMain>();
     window->setDataModule(&dm);
     driver.press(QStringLiteral("OK"));
@@ -71,11 +72,19 @@ std::unique_ptr<TfmMain> shownWindow(TdmCommon& dm, const QString& firstSettleme
 void pickSettlement(TfmMain& window, const QString& name) {
     int i = window.cbSettlement->findText(name);
     if (i < 0) {
-        window.cbSettlement->addItem(name);
+        // Not in the list the test loaded: the item of its first town.
+        const QVariant town = testdb::scalar(
+            "report",
+            QStringLiteral("select min(town_id) from atstown where name = %1").arg(quoted(name)));
+        window.addSettlement({name, town});
         i = window.cbSettlement->count() - 1;
     }
-    window.cbSettlement->setCurrentIndex(i);
-    emit window.cbSettlement->activated(i);
+    pickItem(window, i);
+}
+
+void pickItem(TfmMain& window, int item) {
+    window.cbSettlement->setCurrentIndex(item);
+    emit window.cbSettlement->activated(item);
 }
 
 void pickListKind(TfmMain& window, int index) {

@@ -11,7 +11,7 @@ class ModalDriver;
 namespace fixture {
 
 struct Settlement {
-    QString name;
+    QString name; // a null text for a town without a name
     QString townId;
     QString territory;
     QStringList codes; // in the order of insertion
@@ -41,8 +41,10 @@ std::unique_ptr<TdmCommon> signedInDataModule(const QString& login);
 std::unique_ptr<TfmMain> shownWindow(TdmCommon& dm, const QString& firstSettlement,
                                      ModalDriver& driver);
 
-// The user picks a settlement from the list.
+// The user picks a settlement from the list (the first of that name).
 void pickSettlement(TfmMain& window, const QString& name);
+// The user picks the item at that place of the settlement list.
+void pickItem(TfmMain& window, int item);
 // The user picks a list kind.
 void pickListKind(TfmMain& window, int index);
 

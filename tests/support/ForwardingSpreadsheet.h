@@ -1,0 +1,61 @@
+#pragma once
+#include "platform/Spreadsheet.h"
+
+#include <functional>
+#include <memory>
+
+// Hands every operation on to another spreadsheet, each through around(): a
+// test injects a fault there, a benchmark times it.
+class ForwardingSpreadsheet : public Spreadsheet {
+public:
+    explicit ForwardingSpreadsheet(std::unique_ptr<Spreadsheet> inner) : inner_(std::move(inner)) {}
+
+    void connect() override {
+        around("connect", [&] { inner_->connect(); });
+    }
+    void openWorkbook(const QString& p) override {
+        around("open", [&] { inner_->openWorkbook(p); });
+    }
+    void saveWorkbookAs(const QString& p) override {
+        around("save as", [&] { inner_->saveWorkbookAs(p); });
+    }
+    void writeRows(int r, int c, const std::vector<Row>& rows) override {
+        around("write rows", [&] { inner_->writeRows(r, c, rows); });
+    }
+    void clearRows(int r, int n) override {
+        around("clear", [&] { inner_->clearRows(r, n); });
+    }
+    void alignRight(int r, int a, int b) override {
+        around("total row", [&] { inner_->alignRight(r, a, b); });
+    }
+    void setBold(int r, int a, int b) override {
+        around("total row", [&] { inner_->setBold(r, a, b); });
+    }
+    void hideColumn(int c) override {
+        around("total row", [&] { inner_->hideColumn(c); });
+    }
+    void saveWorkbook() override {
+        around("save", [&] { inner_->saveWorkbook(); });
+    }
+    void makeVisible() override {
+        around("show", [&] { inner_->makeVisible(); });
+    }
+    void disconnect() override {
+        around("disconnect", [&] { inner_->disconnect(); });
+    }
+    void markUnchanged() override {
+        around("mark", [&] { inner_->markUnchanged(); });
+    }
+    void closeWorkbook() override {
+        around("close", [&] { inner_->closeWorkbook(); });
+    }
+
+protected:
+    virtual void around(const char* operation, const std::function<void()>& call) {
+        (void)operation;
+        call();
+    }
+
+private:
+    std::unique_ptr<Spreadsheet> inner_;
+};
