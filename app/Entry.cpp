@@ -19,7 +19,8 @@ namespace {
 
 // The system asks whether the logon session may end. While the sign-in dialog
 // is up there is nothing to drop yet: the dialog is cancelled and the program
-// ends. Later the main window is closed, which drops the user's link.
+// ends. Later the main window is closed, which drops the user's link; during a
+// run that close waits for the run's end, and the session is not held up.
 void answerSessionEnd(TulminaApplication& app, TPasswordDlg* dialog, TfmMain& window) {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [dialog = QPointer<TPasswordDlg>(dialog), &window](QSessionManager& manager) {
@@ -27,14 +28,14 @@ void answerSessionEnd(TulminaApplication& app, TPasswordDlg* dialog, TfmMain& wi
                              dialog->reject();
                              return;
                          }
-                         if (window.isVisible() && !window.close())
+                         if (window.isVisible() && !window.close() && !window.closeWaitsForRun())
                              manager.cancel();
                      });
 }
 
 } // namespace
 
-void runSignedInProgram(TulminaApplication& app, std::unique_ptr<Spreadsheet> spreadsheet) {
+int runSignedInProgram(TulminaApplication& app, std::unique_ptr<Spreadsheet> spreadsheet) {
     auto fmMain = std::make_unique<TfmMain>();
     auto dmCommon = std::make_unique<TdmCommon>();
     fmMain->setDataModule(dmCommon.get());
@@ -46,12 +47,12 @@ void runSignedInProgram(TulminaApplication& app, std::unique_ptr<Spreadsheet> sp
     runSignInLoop(*PasswordDlg, *dmCommon);
 
     if (signInState().SignInPending)
-        return; // cancelled, or three failures: end without a word
+        return 0; // cancelled, or three failures
     PasswordDlg.release()->deleteLater();
     QObject::connect(fmMain.get(), &TfmMain::closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     QTimer::singleShot(0, fmMain.get(), &TfmMain::showMainWindow);
-    app.exec();
+    return app.exec();
 }
 
 int runTulmina(int& argc, char** argv) {
@@ -66,6 +67,7 @@ int runTulmina(int& argc, char** argv) {
     }
     // An error that is not a failure of the server or of the input is the
     // program's own: it is shown, and the program ends.
-    const bool ran = msgbox::reportErrors([&app] { runSignedInProgram(app); });
-    return ran ? 0 : 1;
+    int exitCode = 1;
+    msgbox::reportErrors([&] { exitCode = runSignedInProgram(app); });
+    return exitCode;
 }

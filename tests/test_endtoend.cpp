@@ -28,6 +28,52 @@ const QString Password = QStringLiteral("e2e-pass");
 const fixture::Settlement Town{
     "Тест-Сквозной", "2799999900400", "2701000000000", {"421781", "421782", "421783"}};
 
+// Records the close requests a window receives, and whether a run held the
+// window (its button disabled) when each came.
+class CloseWatch : public QObject {
+public:
+    explicit CloseWatch(TfmMain* window) : window_(window) { window->installEventFilter(this); }
+    int duringRun = 0;
+    int afterRun = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Close)
+            ++(window_->bbExecute->isEnabled() ? afterRun : duringRun);
+        return false;
+    }
+
+private:
+    TfmMain* window_;
+};
+
+// An office that takes its time: it starts the real one after a pause and
+// leaves a mark when it does.
+office::Options slowOffice(const office::Options& real, const QString& folder) {
+    office::Options slow = real;
+    slow.pipeName += QStringLiteral("_slow");
+    slow.program = folder + QStringLiteral("/slow-office");
+    QFile script(slow.program);
+    script.open(QIODevice::WriteOnly);
+    script.write("#!/bin/sh\nsleep 3\ntouch \"" + QFile::encodeName(folder) +
+                 "/office-started\"\nexec " OFFICE_PROGRAM_DIR "/soffice \"$@\"\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return slow;
+}
+
+// Signs in through the dialog and answers the first question.
+void signInAs(ModalDriver& driver, const QString& user, const QString& password) {
+    driver.then([=](QWidget* w) {
+        auto* dlg = qobject_cast<TPasswordDlg*>(w);
+        QVERIFY(dlg);
+        dlg->UserName->setText(user);
+        dlg->Password->setText(password);
+        dlg->OKBtn->click();
+    });
+    driver.press("OK"); // the first question
+}
+
 } // namespace
 
 class TestEndToEnd : public QObject {
@@ -145,6 +191,61 @@ private slots:
         QCOMPARE(sheet.rows[3][4].value, -160.5);
         QCOMPARE(sheet.rows[3][3].text, QString("Сумма оплат на отчётную дату"));
         QVERIFY(!sheet.columnVisible[0]);
+    }
+
+    // The session ends (the logout path closes the window directly) while a
+    // run waits for the office to start: the close waits for the run, which
+    // makes all its outputs; then the link is dropped and the program ends.
+    void closeWhileTheOfficeStartsWaitsForTheRun() {
+        testdb::exec("report", "delete from pays_debs_tmp where user_id between 993001 and 993009");
+        QTemporaryDir folder;
+        const office::Options slow = slowOffice(options, folder.path());
+        ModalDriver driver;
+        signInAs(driver, Login, Password);
+        std::unique_ptr<CloseWatch> watch;
+        bool officeStartedBeforeClose = true;
+        QTimer poll;
+        poll.start(50);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            TfmMain* w = fixture::visibleMainWindow();
+            if (watch || !w || driver.pending() > 0)
+                return;
+            poll.stop();
+            watch = std::make_unique<CloseWatch>(w);
+            fixture::pickSettlement(*w, Town.name);
+            for (int k = 1; k <= w->ExchangeCount; ++k)
+                w->ExchangeBoxes[k]->setChecked(false);
+            // Inside the office's start the logout path closes the window.
+            QTimer::singleShot(1000, w, [&, w] {
+                officeStartedBeforeClose = QFile::exists(folder.path() + "/office-started");
+                w->close();
+            });
+            QTest::mouseClick(w->bbExecute, Qt::LeftButton); // "Анализ", preset
+        });
+
+        const int exitCode = runSignedInProgram(*static_cast<TulminaApplication*>(qApp),
+                                                std::make_unique<LibreOfficeSpreadsheet>(slow));
+        killOffice(slow);
+
+        QCOMPARE(exitCode, 0);
+        QVERIFY(watch);
+        QCOMPARE(watch->duringRun, 1);      // the close request came inside the run...
+        QVERIFY(!officeStartedBeforeClose); // ...while the office was starting
+        QCOMPARE(driver.boxTexts,
+                 QStringList{
+                     "Выбор типа файла \"Анализ\" ведёт к обновлению данных таблиц. Продолжить?"});
+        QVERIFY(!testdb::linkExists(Login));
+        QCOMPARE(testdb::scalar("report", "select count(*) from pays_debs_tmp where user_id "
+                                          "between 993001 and 993009 and pay_date = current_date")
+                     .toInt(),
+                 3);
+        const QStringList lists = QDir("Tulmin/Station").entryList(QDir::Files, QDir::Time);
+        QVERIFY(!lists.isEmpty());
+        QCOMPARE(readFile("Tulmin/Station/" + lists.first()).count("\r\n"), 3);
+        OfficeReader reader(slow);
+        QCOMPARE(userIdColumn(reader.readFile(work.path() + "/Тест-Сквозной.xls", 5, 1)).size(), 3);
+        reader.terminate();
+        killOffice(slow);
     }
 };
 

@@ -247,7 +247,17 @@ void TfmMain::FormShow() {
 // fails (the link could not be dropped), its error is reported and the window
 // stays. A second request then closes the window all the same, without touching
 // the released queries again: the next sign-in under that name drops the link.
+//
+// A run that waits for the office lets timers and the session manager through
+// while the user's input waits: a close or logout request that comes then is
+// held until the run has ended, and carried out then. Nothing is released
+// under a running report.
 void TfmMain::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        closeAfterRun_ = true;
+        event->ignore();
+        return;
+    }
     if (!closeRefused_) {
         if (!msgbox::reportErrors([this] { FormCloseQuery(); })) {
             closeRefused_ = true;
@@ -334,11 +344,16 @@ void TfmMain::bbExecuteClick() {
         msgbox::inform(QStringLiteral("Выберите населенный пункт из списка"));
         return;
     }
-    // Whatever way the run ends, the window is left usable.
+    // Whatever way the run ends, the window is left usable, and a close asked
+    // for meanwhile is carried out once this handler has returned.
+    running_ = true;
     const auto restore = qScopeGuard([this] {
+        running_ = false;
         bbExecute->setEnabled(true);
         Label1->hide();
         PrBar->hide();
+        if (closeAfterRun_)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     });
     lastRun_ = generation_->run(gatherRunParameters(), cbListExcel.get());
     if (!lastRun_.notice.isEmpty())

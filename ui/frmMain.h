@@ -54,6 +54,8 @@ public:
     // Shows the window; the first time, its show handler runs first and may
     // close it instead. The window is shown even when the handler fails.
     void showMainWindow();
+    // A close was asked for during a run: it is carried out when the run ends.
+    bool closeWaitsForRun() const { return running_ && closeAfterRun_; }
 
     // Controls.
     QLabel* Label1; // "Ждем-с"
@@ -151,5 +153,7 @@ private:
     SettlementTown shownTown_;
     bool shownOnce_ = false;
     bool closedForGood_ = false;
-    bool closeRefused_ = false; // a close request failed to drop the link
+    bool closeRefused_ = false;  // a close request failed to drop the link
+    bool running_ = false;       // a generation run holds the window
+    bool closeAfterRun_ = false; // a close came during the run
 };
