@@ -21,13 +21,15 @@ deb="$(ls "$tmp"/dist/tulmina_*_amd64.deb)"
 contents="$(dpkg-deb -c "$deb")"
 for f in usr/bin/tulmina usr/lib/tulmina/tulmina usr/share/tulmina/DudoVezir.xls \
     usr/share/applications/tulmina.desktop usr/share/icons/hicolor/scalable/apps/tulmina.svg \
-    usr/share/doc/tulmina/README.md usr/share/doc/tulmina/copyright; do
+    usr/share/doc/tulmina/README.md usr/share/doc/tulmina/copyright usr/share/tulmina/db-ca.crt; do
     grep -q " \./$f\$" <<<"$contents" || fail "the package lacks /$f"
 done
 depends="$(dpkg-deb -f "$deb" Depends)"
 for d in libqt6sql6-psql libreoffice-calc libqt6widgets6 libqt6sql6 libuno-cppu3; do
     grep -qE "(^|, )$d( |,|$)" <<<"$depends" || fail "no dependency on $d in: $depends"
 done
+[ "$(dpkg-deb -f "$deb" Recommends)" = "libreoffice-l10n-ru" ] ||
+    fail "the Russian office is not recommended: $(dpkg-deb -f "$deb" Recommends)"
 lintian --fail-on error "$deb" >"$tmp/lintian.txt" 2>&1 || fail "lintian: $(cat "$tmp/lintian.txt")"
 desktop-file-validate "$SRC/packaging/tulmina.desktop" || fail "desktop entry"
 

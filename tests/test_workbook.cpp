@@ -119,6 +119,8 @@ private slots:
         QCOMPARE(r2[3].text, QString("Тестов Иван Петрович"));
         QVERIFY(r2[4].isNumber);
         QCOMPARE(r2[4].value, -1234.5);
+        // Debts show as a Russian reader writes them: grouped, two decimals, a comma.
+        QCOMPARE(QString(r2[4].text).replace(QChar(0xA0), ' '), QString("-1 234,50"));
         QVERIFY2(r2[5].text.contains(" ШОССЕ д.") && r2[5].text.endsWith("/2 кв.5"),
                  qPrintable(r2[5].text));
         const auto& r3 = sheet.rows[2]; // a debtor without a billing row
@@ -133,6 +135,7 @@ private slots:
         const auto& total = sheet.rows[4];
         QCOMPARE(total[3].text, QString("Сумма оплат на отчётную дату"));
         QCOMPARE(total[4].value, -1249.75);
+        QCOMPARE(QString(total[4].text).replace(QChar(0xA0), ' '), QString("-1 249,75"));
         QVERIFY(total[2].bold && total[3].bold && total[4].bold);
         QVERIFY(!total[1].bold && !total[5].bold && !r2[3].bold);
         QVERIFY(total[3].alignedRight && total[4].alignedRight);
