@@ -5,13 +5,19 @@
 #include "data/fmCommonDM.h"
 #include "lists/GenerationRun.h"
 #include "platform/LibreOfficeSpreadsheet.h"
+#include "tests/support/ModalDriver.h"
 #include "tests/support/OfficeReader.h"
 #include "tests/support/RecordingObserver.h"
 #include "tests/support/TestDb.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/WindowFixture.h"
 #include "ui/TulminaApplication.h"
+#include "ui/frmMain.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -225,6 +231,64 @@ private slots:
                  QString("Сумма оплат на отчётную дату"));
         runOn(noName, *office);
         QVERIFY(QFile::exists(work.path() + "/Без названия 2799999900220.xls"));
+    }
+
+    // Two towns of one name, a town without a name and one with an empty name:
+    // each item of the window's list is its own town, down to the workbook.
+    void eachSettlementItemIsItsOwnTown() {
+        const QList<fixture::Settlement> towns{
+            {"Тест-Двойник", "2799999900610", "2799999900000", {"421611", "421612"}},
+            {"Тест-Двойник", "2799999900620", "2799999900000", {"421621"}},
+            {QString(), "2799999900630", "2799999900000", {"421631"}},
+            {"", "2799999900640", "2799999900000", {"421641"}}};
+        const QStringList files{"Тест-Двойник 2799999900610.xls", "Тест-Двойник 2799999900620.xls",
+                                "Без названия 2799999900630.xls", "Без названия 2799999900640.xls"};
+        const auto remove = qScopeGuard([] {
+            testdb::exec("report", "delete from atstown where town_id between 2799999900610 and "
+                                   "2799999900640");
+            testdb::exec("report", "delete from lst_deb_always where town_id between "
+                                   "2799999900610 and 2799999900640");
+        });
+        testdb::removeSnapshots(992011, 992049);
+        for (qsizetype k = 0; k < towns.size(); ++k) {
+            fixture::addSettlement(towns[k]);
+            fixture::addDebtors(
+                towns[k], {{"42161" + QString::number(k + 1) + "0011", -1.0 - k, 992011 + 10 * k}});
+        }
+        auto signedIn = fixture::signedInDataModule("wbtest");
+        signedIn->sqSettlement->replaceLine(
+            2, "from atstown where town_id between 2799999900610 and 2799999900640");
+        ModalDriver driver;
+        TfmMain w;
+        w.setDataModule(signedIn.get());
+        w.cbListExcel = std::make_unique<LibreOfficeSpreadsheet>(options);
+        driver.press("OK");
+        w.showMainWindow();
+        QCOMPARE(w.cbSettlement->count(), 4);
+        QSet<QString> workbooks;
+        for (int item = 0; item < 4; ++item) {
+            const QString townId = w.settlementItem(item).townId.toString();
+            const qsizetype k = std::find_if(towns.begin(), towns.end(),
+                                             [&](const auto& t) { return t.townId == townId; }) -
+                                towns.begin();
+            QVERIFY2(k < towns.size(), qPrintable(townId));
+            fixture::pickItem(w, item);
+            QCOMPARE(w.ExchangeCount, int(towns[k].codes.size()));
+            for (int box = 1; box <= w.ExchangeCount; ++box)
+                w.ExchangeBoxes[box]->setChecked(false);
+            QTest::mouseClick(w.bbExecute, Qt::LeftButton); // "Анализ", preset
+            const RunOutcome& run = w.lastRun();
+            QCOMPARE(run.workbookPath, work.path() + "/" + files[k]);
+            QCOMPARE(readFile(run.phoneListPath), QByteArray::number(k + 1) + "0011\r\n");
+            QCOMPARE(userIdColumn(reader->readFile(run.workbookPath, 3, 1)),
+                     QStringList{QString::number(992011 + 10 * k)});
+            workbooks << run.workbookPath;
+        }
+        QCOMPARE(workbooks.size(), 4);
+        QCOMPARE(testdb::snapshotUsers("pays_debs_tmp_r", 992011, 992049),
+                 QStringList({"992011", "992021", "992031", "992041"}));
+        QCOMPARE(driver.unexpected, 0);
+        testdb::dropLinkIfAny("wbtest");
     }
 
     void anOfficeThatNeverAnswersIsGivenUpOn() {
