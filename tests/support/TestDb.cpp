@@ -66,7 +66,7 @@ void createOperator(const QString& login, const QString& password, const QVarian
                     int operId) {
     dropOperator(login);
     exec("kvarn", QStringLiteral("create role %1 login password '%2' in role billing_operators")
-                      .arg(login.toLower(), password));
+                      .arg(login.toLower(), QString(password).replace("'", "''")));
     QSqlQuery q(connection("kvarn"));
     q.prepare("insert into t_operators values (?, ?, ?, 'test')");
     q.addBindValue(operId);
