@@ -1,5 +1,5 @@
 // Benchmarks of the program against the stand-in and a headless LibreOffice.
-//   tulmina_bench [all|launch|signin|settlement|callround N|analysis N|sample]
+//   tulmina_bench [all|launch|signin|settlement|callround N|analysis N [block]|sample]
 // "all" (the default) measures everything and ends with the lines
 // "total <seconds> s" (the 10,000-debtor "Анализ" run) and "ratio <program/floor>".
 // "sample" times an "Анализ" of the largest settlement of the loaded sample data.
@@ -133,11 +133,11 @@ struct Session {
     int exchanges = 0;
     RunOutcome outcome;
 
-    explicit Session(const QString& settlement) {
+    explicit Session(const QString& settlement, RunLimits limits = {}) {
         fixture::prepareWorkFolder(work.path());
         QDir::setCurrent(work.path());
         dm = fixture::signedInDataModule(Login);
-        engine = std::make_unique<GenerationRun>(*dm, observer);
+        engine = std::make_unique<GenerationRun>(*dm, observer, limits);
         const QString quoted = "'" + QString(settlement).replace("'", "''") + "'";
         town = {settlement,
                 testdb::scalar("report", "select min(town_id) from atstown where name = " + quoted)
@@ -238,9 +238,10 @@ void benchCallRound(int debtors) {
                 debtors, secs, s.outcome.debtorCount, peakMb());
 }
 
-double benchAnalysis(int debtors, const office::Options& options) {
+double benchAnalysis(int debtors, int blockSize, const office::Options& options) {
     makeBenchData(debtors);
-    Session s(Bench.name);
+    Session s(Bench.name, {RunLimits{}.maxDebtorRows, blockSize});
+    std::printf("  blocks of %d debtors\n", blockSize);
     TimedSpreadsheet office(std::make_unique<LibreOfficeSpreadsheet>(options));
     const double cpuBefore = cpuSeconds();
     const double total = s.press(Analysis, &office);
@@ -413,7 +414,8 @@ int main(int argc, char** argv) {
     if (mode == "callround")
         benchCallRound(debtors);
     if (mode == "analysis") {
-        program = benchAnalysis(debtors, options);
+        program = benchAnalysis(
+            debtors, argc > 3 ? QString(argv[3]).toInt() : RunLimits{}.blockSize, options);
         floor = benchFloor(debtors, options);
     }
     if (mode == "sample")

@@ -126,6 +126,20 @@ Result execPrepared(pg_conn* connection, const QByteArray& name, const QList<QVa
         PQexecPrepared(connection, name.constData(), p.count(), p.data(), nullptr, nullptr, 0));
 }
 
+bool sendPrepared(pg_conn* connection, const QByteArray& name, const QList<QVariant>& values) {
+    const Parameters p(values);
+    return PQsendQueryPrepared(connection, name.constData(), p.count(), p.data(), nullptr, nullptr,
+                               0) == 1;
+}
+
+Result receive(pg_conn* connection) {
+    // The statement's one result, then the end of its results.
+    Result result(PQgetResult(connection));
+    while (pg_result* more = PQgetResult(connection))
+        PQclear(more);
+    return result;
+}
+
 bool broken(pg_conn* connection) {
     return !connection || PQstatus(connection) != CONNECTION_OK;
 }

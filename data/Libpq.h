@@ -42,6 +42,10 @@ Result exec(pg_conn* connection, const QString& sql, const QList<QVariant>& valu
 // A statement prepared once under a name of the caller's, then run with values.
 Result prepare(pg_conn* connection, const QByteArray& name, const QString& sql);
 Result execPrepared(pg_conn* connection, const QByteArray& name, const QList<QVariant>& values);
+// The same, sent without waiting: the server works while the caller does;
+// receive() waits for the result. Nothing else may be sent in between.
+bool sendPrepared(pg_conn* connection, const QByteArray& name, const QList<QVariant>& values);
+Result receive(pg_conn* connection);
 
 // Whether the connection to the server is gone (the server closed it, or it broke).
 bool broken(pg_conn* connection);

@@ -172,10 +172,13 @@ void SqlConnection::open() {
         db.setDatabaseName(alias);
     }
     // The password is sent only to a server whose certificate chains to the
-    // trusted CA and names the host.
+    // trusted CA and names the host. Statements kept prepared run again with
+    // other user ids: they are planned once, not for each run's values.
     if (usesDialect())
-        db.setConnectOptions(QStringLiteral("connect_timeout=5;sslmode=verify-full;sslrootcert=") +
-                             optionValue(trustedCa_));
+        db.setConnectOptions(
+            QStringLiteral("connect_timeout=5;options=-cplan_cache_mode=force_generic_plan;"
+                           "sslmode=verify-full;sslrootcert=") +
+            optionValue(trustedCa_));
     db.setUserName(param(QStringLiteral("User_Name")));
     db.setPassword(param(QStringLiteral("Password")));
     if (!db.open())
@@ -229,6 +232,7 @@ DriverStatement SqlConnection::prepareStatement(const QString& text) {
 
 pq::Result SqlConnection::pgExec(const QString& sql, const QList<QVariant>& values,
                                  const QString& secret) {
+    awaitSent();
     pq::Result result = pq::exec(pg(), sql, values);
     if (!result.ok())
         fail(result.errorMessage(), result.sqlState(), secret);
@@ -293,6 +297,7 @@ void SqlConnection::reopenIfLost() noexcept {
 void SqlConnection::closeGivenUpCursors() {
     if (cursorsToClose_.size() < 16)
         return;
+    awaitSent();
     QString sql;
     for (const QString& name : std::exchange(cursorsToClose_, {}))
         sql += QStringLiteral("close %1;").arg(name);
@@ -330,7 +335,9 @@ Rows SqlConnection::executeKept(const DriverStatement& statement, const QList<QV
     return usesDialect() ? keptOnServer(statement, values) : keptByDriver(statement, values);
 }
 
-Rows SqlConnection::keptOnServer(const DriverStatement& statement, const QList<QVariant>& values) {
+// The server's name of a kept statement, prepared the first time it is used.
+const QByteArray& SqlConnection::preparedOnServer(const DriverStatement& statement) {
+    awaitSent();
     auto kept = findRecent(keptOnServer_, statement.sql);
     if (kept == keptOnServer_.end()) {
         const QByteArray name = "tulmina_statement_" + QByteArray::number(++statements_);
@@ -344,10 +351,47 @@ Rows SqlConnection::keptOnServer(const DriverStatement& statement, const QList<Q
         }
         kept = keptOnServer_.begin();
     }
-    const pq::Result result = pq::execPrepared(pg(), kept->second, values);
+    return kept->second;
+}
+
+Rows SqlConnection::keptOnServer(const DriverStatement& statement, const QList<QVariant>& values) {
+    const pq::Result result = pq::execPrepared(pg(), preparedOnServer(statement), values);
     if (!result.ok())
         fail(result.errorMessage(), result.sqlState(), statement.secret);
     return rowsOf(result);
+}
+
+void SqlConnection::sendKept(const DriverStatement& statement, const QList<QVariant>& values) {
+    if (!usesDialect()) {
+        awaitSent();
+        ready_ = keptByDriver(statement, values);
+        return;
+    }
+    const QByteArray& name = preparedOnServer(statement);
+    if (!pq::sendPrepared(pg(), name, values))
+        fail(QString(), QString(), statement.secret);
+    sent_ = true;
+    sentSecret_ = statement.secret;
+}
+
+Rows SqlConnection::receiveKept() {
+    if (ready_)
+        return *std::exchange(ready_, std::nullopt);
+    if (!sent_)
+        throw ProgramError(QStringLiteral("Нет отправленного запроса, чей ответ ждут"));
+    sent_ = false;
+    const pq::Result result = pq::receive(pg());
+    if (!result.ok())
+        fail(result.errorMessage(), result.sqlState(), sentSecret_);
+    return rowsOf(result);
+}
+
+// A statement sent and never received holds the connection: its result is
+// waited for and dropped before anything else goes out.
+void SqlConnection::awaitSent() noexcept {
+    ready_.reset();
+    if (std::exchange(sent_, false) && usesDialect())
+        pq::receive(pg());
 }
 
 Rows SqlConnection::keptByDriver(const DriverStatement& statement, const QList<QVariant>& values) {
@@ -386,6 +430,8 @@ Rows SqlConnection::keptByDriver(const DriverStatement& statement, const QList<Q
 
 // What the server held for the connection's process is gone with it.
 void SqlConnection::forgetServerState() {
+    sent_ = false;
+    ready_.reset();
     keptOnServer_.clear();
     keptByDriver_.clear();
     translated_.clear();

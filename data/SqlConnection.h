@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <list>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -79,6 +80,11 @@ public:
     // A statement prepared on the server once and kept by its exact text (a
     // block of a report runs it again with other values); returns all its rows.
     Rows executeKept(const DriverStatement& statement, const QList<QVariant>& values);
+    // The same in two halves: the statement is sent and the server works on it
+    // while the program does something else; receiveKept() waits for its rows.
+    // Any other statement first waits for a sent one (its rows then are lost).
+    void sendKept(const DriverStatement& statement, const QList<QVariant>& values);
+    Rows receiveKept();
 
     // PostgreSQL: one statement on the wire, values bound; an error is raised.
     pq::Result pgExec(const QString& sql, const QList<QVariant>& values = {},
@@ -108,6 +114,8 @@ private:
     [[noreturn]] void fail(const QString& message, const QString& sqlState, const QString& secret);
     [[noreturn]] void failToOpen(const QString& message);
     Rows keptOnServer(const DriverStatement& statement, const QList<QVariant>& values);
+    const QByteArray& preparedOnServer(const DriverStatement& statement);
+    void awaitSent() noexcept;
     Rows keptByDriver(const DriverStatement& statement, const QList<QVariant>& values);
     void forgetServerState();
     bool lost() noexcept;
@@ -122,6 +130,9 @@ private:
     int generation_ = 0;
     bool everOpened_ = false;
     QStringList cursorsToClose_;
+    bool sent_ = false;         // a kept statement is on its way, its rows not yet taken
+    std::optional<Rows> ready_; // the rows of one sent where nothing is sent ahead
+    QString sentSecret_;
     // Most recently used first; a few of each.
     std::list<std::pair<QString, QByteArray>> keptOnServer_; // text -> prepared statement name
     std::list<std::pair<QString, std::unique_ptr<QSqlQuery>>> keptByDriver_;

@@ -131,6 +131,20 @@ int SqlQuery::rowsetSize() const {
     return rowsetSize_ > 0 ? rowsetSize_ : connection_.param(QStringLiteral("RowsetSize")).toInt();
 }
 
+void SqlQuery::sendWhole() {
+    close();
+    const auto timer = timed(serverTime_);
+    const DriverStatement statement = connection_.prepareStatement(text());
+    connection_.sendKept(statement, markerValues(statement));
+}
+
+void SqlQuery::openSent() {
+    close();
+    const auto timer = timed(serverTime_);
+    cursor_ = std::make_unique<WholeResult>(connection_.receiveKept());
+    generation_ = connection_.generation();
+}
+
 void SqlQuery::close() {
     cursor_.reset();
     rowIndex_ = 0;

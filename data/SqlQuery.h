@@ -42,6 +42,11 @@ public:
     // Runs the current text and reads its whole result in one round trip: for
     // small results only.
     void openWhole();
+    // The same in two halves: the statement goes to the server, which works on
+    // it while the program does something else; openSent() then opens the
+    // query on its result.
+    void sendWhole();
+    void openSent();
     void close();
     bool isOpen() const { return live() != nullptr; }
     // Rows fetched from the server at a time; the connection's setting unless set.

@@ -172,16 +172,26 @@ void TdmCommon::showExchangesOf(const SettlementItem& settlement, bool byCode) {
 }
 
 QHash<qint64, SubscriberAddress> TdmCommon::addressesOf(const std::vector<qint64>& userIds) {
-    QHash<qint64, SubscriberAddress> found;
     if (userIds.empty())
-        return found;
+        return {};
+    sendAddressesOf(userIds);
+    return receiveAddresses();
+}
+
+void TdmCommon::sendAddressesOf(const std::vector<qint64>& userIds) {
     SqlQuery& q = *sqListPhone;
     q.replaceLine(AddressColumnsLine, QStringLiteral("select  t1.user_id, t1.account,"));
     q.replaceLine(AddressConditionLine,
                   QStringLiteral(" and t1.user_id in (%1)")
                       .arg(userMarkers(qsizetype(userIds.size()), QStringLiteral(":user_#"))));
     bindUsers(q, userIds);
-    q.openWhole();
+    q.sendWhole();
+}
+
+QHash<qint64, SubscriberAddress> TdmCommon::receiveAddresses() {
+    SqlQuery& q = *sqListPhone;
+    q.openSent();
+    QHash<qint64, SubscriberAddress> found;
     for (; !q.eof(); q.next()) {
         const qint64 user = q.asString(QStringLiteral("user_id")).toLongLong();
         if (!found.contains(user)) // the first row of a subscriber, as a single lookup reads

@@ -64,6 +64,10 @@ public:
     // to its columns and its last line restricted to the block. Subscribers the
     // billing database does not know are missing from the result.
     QHash<qint64, SubscriberAddress> addressesOf(const std::vector<qint64>& userIds);
+    // The same in two halves: the lookup is sent, the billing side works on it
+    // while the program does something else, and the addresses are received.
+    void sendAddressesOf(const std::vector<qint64>& userIds);
+    QHash<qint64, SubscriberAddress> receiveAddresses();
     // One snapshot row per user id, dated with the server's date, in one statement.
     void insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds);
 

@@ -28,6 +28,13 @@ qint64 userIdOf(const QString& text) {
     return id;
 }
 
+std::vector<qint64> userIdsOf(const std::vector<DebtorRow>& debtors, size_t at, size_t end) {
+    std::vector<qint64> ids;
+    for (size_t i = at; i < end; ++i)
+        ids.push_back(userIdOf(debtors[i].userIdText));
+    return ids;
+}
+
 QString firstLine(const char* text) {
     return QString::fromUtf8(text).section(u'\n', 0, 0).trimmed();
 }
@@ -82,44 +89,58 @@ template <class F> void DebtorWorkbook::saving(const QString& fileName, F&& save
     }
 }
 
+// The addresses of the next block are looked up on the billing side while the
+// office writes the current one.
 void DebtorWorkbook::writeDebtorsAndTotal(const std::vector<DebtorRow>& debtors) {
+    const auto blockEnd = [&](size_t at) {
+        return std::min(debtors.size(), at + size_t(blockSize_));
+    };
     double debtTotal = 0;
-    int rowsDone = 0;
-    for (size_t at = 0; at < debtors.size(); at += size_t(blockSize_)) {
-        const size_t end = std::min(debtors.size(), at + size_t(blockSize_));
-        writeBlock(FirstDebtorRow + rowsDone, &debtors[at], debtors.data() + end);
+    Addresses addresses = dm_.addressesOf(userIdsOf(debtors, 0, blockEnd(0)));
+    for (size_t at = 0; at < debtors.size(); at = blockEnd(at)) {
+        const size_t end = blockEnd(at);
+        addresses = writeBlock(FirstDebtorRow + int(at), debtors, at, end, addresses,
+                               userIdsOf(debtors, end, blockEnd(end)));
         for (size_t i = at; i < end; ++i)
             debtTotal += debtors[i].debt;
-        rowsDone = int(end);
-        observer_.progress(rowsDone);
+        observer_.progress(int(end));
     }
-    writeTotalRow(FirstDebtorRow + rowsDone, debtTotal);
+    writeTotalRow(FirstDebtorRow + int(debtors.size()), debtTotal);
 }
 
-void DebtorWorkbook::writeBlock(int firstRow, const DebtorRow* first, const DebtorRow* last) {
-    std::vector<qint64> userIds;
-    for (const DebtorRow* d = first; d != last; ++d)
-        userIds.push_back(userIdOf(d->userIdText));
-    const QHash<qint64, SubscriberAddress> addresses = dm_.addressesOf(userIds);
-
+// Writes the rows of debtors [at, end), whose addresses are known, then inserts
+// their snapshot rows; the addresses of the next block's debtors are sent for
+// before the rows are written and received after. Returns those.
+DebtorWorkbook::Addresses DebtorWorkbook::writeBlock(int firstRow,
+                                                     const std::vector<DebtorRow>& debtors,
+                                                     size_t at, size_t end,
+                                                     const Addresses& addresses,
+                                                     const std::vector<qint64>& nextUserIds) {
     std::vector<Spreadsheet::Row> rows;
-    for (const DebtorRow* d = first; d != last; ++d) {
+    for (size_t i = at; i < end; ++i) {
+        const DebtorRow& d = debtors[i];
         // A debtor the billing database does not know gets empty address cells.
-        const SubscriberAddress a = addresses.value(userIds[size_t(d - first)]);
-        rows.push_back({d->userIdText, a.account, d->phone, a.name, d->debt, a.address});
+        const SubscriberAddress a = addresses.value(userIdOf(d.userIdText));
+        rows.push_back({d.userIdText, a.account, d.phone, a.name, d.debt, a.address});
     }
+    if (!nextUserIds.empty())
+        dm_.sendAddressesOf(nextUserIds);
     excel_.writeRows(firstRow, FirstColumn, rows);
+    Addresses next;
     try {
-        snapshot_.InsertPaymentSnapshot(userIds);
+        if (!nextUserIds.empty())
+            next = dm_.receiveAddresses();
+        snapshot_.InsertPaymentSnapshot(userIdsOf(debtors, at, end));
     } catch (...) {
         // The block's rows leave the workbook again, so that what it shows and
         // what the snapshot holds stay the same debtors.
         try {
-            excel_.clearRows(firstRow, int(last - first));
+            excel_.clearRows(firstRow, int(end - at));
         } catch (...) {
         }
         throw;
     }
+    return next;
 }
 
 void DebtorWorkbook::writeTotalRow(int row, double debtTotal) {

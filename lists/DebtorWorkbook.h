@@ -2,6 +2,7 @@
 #include "lists/PhoneList.h"
 #include "platform/Failure.h"
 
+#include <QHash>
 #include <QString>
 #include <vector>
 
@@ -23,7 +24,8 @@ struct RunLimits {
 // total row, left open on the screen. Each block of debtors has its addresses
 // fetched in one statement, its rows written in one call and its snapshot rows
 // inserted in one statement, in that order: after any failure the snapshot rows
-// are exactly those of the debtors whose rows are in the workbook.
+// are exactly those of the debtors whose rows are in the workbook. The billing
+// side looks up a block's addresses while the office writes the block before.
 class DebtorWorkbook {
 public:
     DebtorWorkbook(TdmCommon& dm, Spreadsheet& excel, PaymentSnapshot& snapshot,
@@ -40,9 +42,11 @@ public:
     };
 
 private:
+    using Addresses = QHash<qint64, struct SubscriberAddress>;
     template <class F> void saving(const QString& fileName, F&& save);
     void writeDebtorsAndTotal(const std::vector<DebtorRow>& debtors);
-    void writeBlock(int firstRow, const DebtorRow* first, const DebtorRow* last);
+    Addresses writeBlock(int firstRow, const std::vector<DebtorRow>& debtors, size_t at, size_t end,
+                         const Addresses& addresses, const std::vector<qint64>& nextUserIds);
     void writeTotalRow(int row, double debtTotal);
 
     TdmCommon& dm_;
