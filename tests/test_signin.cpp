@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <arpa/inet.h>
+#include <atomic>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -75,6 +76,9 @@ public:
                 char request[8];
                 if (::recv(client, request, sizeof request, MSG_WAITALL) == sizeof request)
                     ::send(client, "N", 1, MSG_NOSIGNAL);
+                char more[256]; // a startup packet, a password: what must never come
+                for (ssize_t n; (n = ::recv(client, more, sizeof more, 0)) > 0;)
+                    bytesAfterRequest += int(n);
             }
         });
     }
@@ -84,6 +88,7 @@ public:
         thread_.join();
     }
     int port() const { return port_; }
+    std::atomic<int> bytesAfterRequest = 0;
 
 private:
     int fd_;
@@ -230,6 +235,7 @@ private slots:
         QCOMPARE(seen, QStringList({"||", line + "|sitest|right-pw1", line + "|sitest|right-pw1"}));
         QVERIFY2(box.contains("(" + line.toLower() + ")"), qPrintable(box));
         QVERIFY(!box.contains(Right) && !box.contains(password.isEmpty() ? "\n" : password));
+        QCOMPARE(withoutTls.bytesAfterRequest.load(), 0); // nothing but the TLS request went there
     }
 
     // A missing database driver is the program's own fault: not a failed
