@@ -170,7 +170,13 @@ analyze kna.t_town_type, kna.t_town, kna.t_street_type, kna.t_streets_ref, kna.o
 -- made, so a wrong password shows at its first use.
 create schema if not exists tulmina_link authorization tulmina_owner;
 revoke all on schema tulmina_link from public;
-grant usage on schema tulmina_link to tulmina_client;
+grant usage on schema tulmina_link to tulmina_client, tulmina_links;
+
+-- A name a link or a billing user may take: a plain identifier of at most 30
+-- characters, in lower case.
+create or replace function tulmina_link.plain_name(name text) returns boolean
+    language sql immutable parallel safe
+    as $$ select name ~ '^[a-z][a-z0-9_$#]{0,29}$' $$;
 
 create or replace function tulmina_link.create_link(link_name text, remote_user text,
                                                     remote_password text)
@@ -184,10 +190,10 @@ declare
     kna_options text;
     remote_schema text;
 begin
-    if link is null or link !~ '^[a-z][a-z0-9_$#]{0,29}$' or link = 'kna' then
+    if link is null or not tulmina_link.plain_name(link) or link = 'kna' then
         raise exception 'имя связи с базой данных недопустимо' using errcode = '42602';
     end if;
-    if who is null or who !~ '^[a-z][a-z0-9_$#]{0,29}$' then
+    if who is null or not tulmina_link.plain_name(who) then
         raise exception 'имя пользователя биллинга недопустимо' using errcode = '42602';
     end if;
     if remote_password is null or remote_password = '' then
@@ -237,7 +243,7 @@ as $$
 declare
     link text := lower(link_name);
 begin
-    if link is null or link !~ '^[a-z][a-z0-9_$#]{0,29}$' or link = 'kna' then
+    if link is null or not tulmina_link.plain_name(link) or link = 'kna' then
         raise exception 'связь с базой данных «%» удалить нельзя', upper(link_name)
             using errcode = '42501';
     end if;
@@ -254,6 +260,8 @@ begin
 end
 $$;
 
+alter function tulmina_link.plain_name(text) owner to tulmina_links;
+revoke all on function tulmina_link.plain_name(text) from public;
 alter function tulmina_link.create_link(text, text, text) owner to tulmina_links;
 alter function tulmina_link.drop_link(text) owner to tulmina_links;
 revoke all on function tulmina_link.create_link(text, text, text), tulmina_link.drop_link(text)
