@@ -211,20 +211,12 @@ void benchSignIn() {
     QList<double> times;
     for (int i = 0; i < 10; ++i) {
         TdmCommon dm;
-        TPasswordDlg dialog;
-        ModalDriver driver;
-        driver.then([](QWidget* w) {
-            auto* d = qobject_cast<TPasswordDlg*>(w);
-            d->UserName->setText(QStringLiteral("ivanova"));
-            d->Password->setText(QStringLiteral("demo2008"));
-            d->OKBtn->click();
-        });
         QElapsedTimer t;
         t.start();
-        runSignInLoop(dialog, dm);
+        const bool signedIn = fixture::signInThroughDialog(dm, "ivanova", "demo2008");
         times << secondsSince(t);
-        if (signInState().SignInPending)
-            std::printf("sign-in failed: %s\n", qPrintable(dialog.Label3->text()));
+        if (!signedIn)
+            std::printf("sign-in failed\n");
         dm.SQLConnectionKvarn.executeDirect("drop database link ivanova");
     }
     std::printf("sign-in, OK to signed in: median of 10 %.3f s\n", median(times));

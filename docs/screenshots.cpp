@@ -24,12 +24,8 @@ void save(const QPixmap& picture, const QString& name) {
 int main(int argc, char** argv) {
     TulminaApplication app(argc, argv);
     ModalDriver driver;
-    driver.then([](QWidget* w) { // a mistyped password first: the dialog comes back in red
-        auto* dlg = qobject_cast<TPasswordDlg*>(w);
-        dlg->UserName->setText("ivanova");
-        dlg->Password->setText("demo");
-        dlg->OKBtn->click();
-    });
+    // A mistyped password first: the dialog comes back in red.
+    driver.then(fixture::typeSignIn("ivanova", "demo"));
     driver.then([](QWidget* w) {
         auto* dlg = qobject_cast<TPasswordDlg*>(w);
         dlg->UserName->setText("ivanova");

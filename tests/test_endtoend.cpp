@@ -62,18 +62,6 @@ office::Options slowOffice(const office::Options& real, const QString& folder) {
     return slow;
 }
 
-// Signs in through the dialog and answers the first question.
-void signInAs(ModalDriver& driver, const QString& user, const QString& password) {
-    driver.then([=](QWidget* w) {
-        auto* dlg = qobject_cast<TPasswordDlg*>(w);
-        QVERIFY(dlg);
-        dlg->UserName->setText(user);
-        dlg->Password->setText(password);
-        dlg->OKBtn->click();
-    });
-    driver.press("OK"); // the first question
-}
-
 } // namespace
 
 class TestEndToEnd : public QObject {
@@ -108,13 +96,7 @@ private slots:
 
     void signInRunEveryListKindAndClose() {
         ModalDriver driver;
-        driver.then([](QWidget* w) {
-            auto* dlg = qobject_cast<TPasswordDlg*>(w);
-            QVERIFY(dlg);
-            dlg->UserName->setText(" " + Login.toUpper() + " ");
-            dlg->Password->setText(Password);
-            dlg->OKBtn->click();
-        });
+        driver.then(fixture::typeSignIn(" " + Login.toUpper() + " ", Password));
         driver.press("OK"); // the first question
 
         struct Run {
@@ -201,7 +183,8 @@ private slots:
         QTemporaryDir folder;
         const office::Options slow = slowOffice(options, folder.path());
         ModalDriver driver;
-        signInAs(driver, Login, Password);
+        driver.then(fixture::typeSignIn(Login, Password));
+        driver.press("OK"); // the first question
         std::unique_ptr<CloseWatch> watch;
         bool officeStartedBeforeClose = true;
         QTimer poll;

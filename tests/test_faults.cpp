@@ -275,16 +275,7 @@ private slots:
         w.reset();
         driver.reset(); // the window's driver would answer the next dialog
         TdmCommon next; // ...and dropped by the next sign-in under that name
-        TPasswordDlg dialog;
-        ModalDriver signIn;
-        signIn.then([](QWidget* dlg) {
-            auto* d = qobject_cast<TPasswordDlg*>(dlg);
-            d->UserName->setText(Login);
-            d->Password->setText(Password);
-            d->OKBtn->click();
-        });
-        runSignInLoop(dialog, next);
-        QVERIFY2(!signInState().SignInPending, qPrintable(dialog.Label3->text()));
+        QVERIFY(fixture::signInThroughDialog(next, Login, Password));
         next.SQLConnectionKvarn.executeDirect("drop database link " + Login);
     }
 
@@ -440,12 +431,7 @@ private slots:
         TPasswordDlg dialog;
         ModalDriver signIn;
         const auto type = [&](const QString& user, const QString& password) {
-            signIn.then([=](QWidget* dlg) {
-                auto* d = qobject_cast<TPasswordDlg*>(dlg);
-                d->UserName->setText(user);
-                d->Password->setText(password);
-                d->OKBtn->click();
-            });
+            signIn.then(fixture::typeSignIn(user, password));
         };
         // The program's backend: its last statement and when it began.
         const auto lastStatement = [] {

@@ -68,16 +68,7 @@ class TestSecurity : public QObject {
     // The operator signs in through the program's own sign-in.
     void signIn(const QString& password) {
         signedIn = std::make_unique<TdmCommon>();
-        TPasswordDlg dialog;
-        ModalDriver driver;
-        driver.then([&](QWidget* w) {
-            auto* d = qobject_cast<TPasswordDlg*>(w);
-            d->UserName->setText(Login);
-            d->Password->setText(password);
-            d->OKBtn->click();
-        });
-        runSignInLoop(dialog, *signedIn);
-        QVERIFY2(!signInState().SignInPending, qPrintable(dialog.Label3->text()));
+        QVERIFY(fixture::signInThroughDialog(*signedIn, Login, password));
     }
 
 private slots:

@@ -7,6 +7,7 @@
 #include "data/fmCommonDM.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/TestDb.h"
+#include "tests/support/WindowFixture.h"
 #include "ui/MessageBoxes.h"
 #include "ui/TulminaApplication.h"
 #include "ui/frmMain.h"
@@ -37,9 +38,7 @@ ModalDriver::Action typeAndOk(const QString& user, const QString& password,
         if (messagesSeen)
             *messagesSeen << dlg->Label3->text() + "|" + dlg->UserName->text() + "|" +
                                  dlg->Password->text();
-        dlg->UserName->setText(user);
-        dlg->Password->setText(password);
-        dlg->OKBtn->click();
+        fixture::typeSignIn(user, password)(w);
     };
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/WindowFixture.h"
 
+#include "app/SignIn.h"
+#include "app/fmPassword.h"
 #include "data/Session.h"
 #include "data/fmCommonDM.h"
 #include "tests/support/ModalDriver.h"
@@ -10,6 +12,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 
 namespace fixture {
@@ -90,6 +94,24 @@ void pickItem(TfmMain& window, int item) {
 void pickListKind(TfmMain& window, int index) {
     window.cbTypeCall->setCurrentIndex(index);
     emit window.cbTypeCall->activated(index);
+}
+
+ModalDriver::Action typeSignIn(const QString& user, const QString& password) {
+    return [=](QWidget* w) {
+        auto* dialog = qobject_cast<TPasswordDlg*>(w);
+        QVERIFY(dialog);
+        dialog->UserName->setText(user);
+        dialog->Password->setText(password);
+        dialog->OKBtn->click();
+    };
+}
+
+bool signInThroughDialog(TdmCommon& dm, const QString& user, const QString& password) {
+    TPasswordDlg dialog;
+    ModalDriver driver;
+    driver.then(typeSignIn(user, password));
+    runSignInLoop(dialog, dm);
+    return !signInState().SignInPending;
 }
 
 TfmMain* visibleMainWindow() {

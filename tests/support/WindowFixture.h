@@ -1,4 +1,6 @@
 #pragma once
+#include "tests/support/ModalDriver.h"
+
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -47,6 +49,11 @@ void pickSettlement(TfmMain& window, const QString& name);
 void pickItem(TfmMain& window, int item);
 // The user picks a list kind.
 void pickListKind(TfmMain& window, int index);
+
+// The user types a name and a password into the sign-in dialog and presses OK.
+ModalDriver::Action typeSignIn(const QString& user, const QString& password);
+// A sign-in through the program's own dialog and loop; true when it succeeded.
+bool signInThroughDialog(TdmCommon& dm, const QString& user, const QString& password);
 
 // The main window of the program when it is shown, else null.
 TfmMain* visibleMainWindow();
