@@ -52,11 +52,15 @@ void lookUpOperator(TdmCommon& dm, const QString& user) {
     q.close();
 }
 
-const QString TryAgain = QStringLiteral("Попробуйте еще раз");
-
 void countFailure(SignInState& state, const QString& why) {
     ++state.SignInAttempts;
     state.lastFailure = why;
+}
+
+// The name or the password did not do: counted, and the user asked again.
+void tryAgain(TPasswordDlg& dialog, SignInState& state) {
+    countFailure(state, QStringLiteral("имя или пароль не подошли"));
+    dialog.setMessage(QStringLiteral("Попробуйте еще раз"));
 }
 
 void attempt(TPasswordDlg& dialog, TdmCommon& dm, SignInState& state) {
@@ -68,8 +72,7 @@ void attempt(TPasswordDlg& dialog, TdmCommon& dm, SignInState& state) {
     // is sent, and the user is told to try again.
     if (!isPlainIdentifier(user) || TdmCommon::isFixedLink(user) || password.contains(u'"') ||
         password.contains(QChar(0))) {
-        countFailure(state, QStringLiteral("имя или пароль не подошли"));
-        dialog.setMessage(TryAgain);
+        tryAgain(dialog, state);
         return;
     }
 
@@ -91,8 +94,7 @@ void attempt(TPasswordDlg& dialog, TdmCommon& dm, SignInState& state) {
     } catch (const DbError&) {
         dm.sqCreateDropChannel->close();
         connection.executeDirect(QStringLiteral("drop database link ") + user);
-        countFailure(state, QStringLiteral("имя или пароль не подошли"));
-        dialog.setMessage(TryAgain);
+        tryAgain(dialog, state);
         return;
     }
     state.SignInPending = false;

@@ -81,10 +81,6 @@ void ServerCursor::next() {
         fetchRowset();
 }
 
-WholeResult::WholeResult(SqlConnection& connection, const DriverStatement& statement,
-                         const QList<QVariant>& values)
-    : rows_(connection.executeKept(statement, values)) {}
-
 void WholeResult::next() {
     if (hasRow())
         ++row_;

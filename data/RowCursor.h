@@ -66,8 +66,6 @@ private:
 // addresses of one block of a report.
 class WholeResult : public RowCursor {
 public:
-    WholeResult(SqlConnection& connection, const DriverStatement& statement,
-                const QList<QVariant>& values);
     explicit WholeResult(Rows rows) : rows_(std::move(rows)) {}
     bool hasRow() const override { return row_ < rows_.rows.size(); }
     void next() override;

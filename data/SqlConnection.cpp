@@ -92,6 +92,9 @@ Rows rowsOf(const pq::Result& r) {
 
 constexpr size_t KeptStatements = 8;
 
+// A server error without words of its own.
+const QString NoReason = QStringLiteral("сервер базы данных не сообщил причину");
+
 // Moves the entry of `key` to the front and returns it, or end() when absent.
 template <class List> auto findRecent(List& list, const QString& key) {
     const auto it = std::find_if(list.begin(), list.end(),
@@ -99,6 +102,16 @@ template <class List> auto findRecent(List& list, const QString& key) {
     if (it != list.end())
         list.splice(list.begin(), list, it);
     return it == list.end() ? list.end() : list.begin();
+}
+
+// Why a connection to the PostgreSQL server failed is told by a probe of the
+// server, not by the driver's message: libpq writes that in the workstation's
+// language. Elsewhere the server refused it.
+[[noreturn]] void failToOpen(const QString& message, const std::optional<Endpoint>& postgres,
+                             const QString& trustedCa) {
+    throw ConnectionFailure(postgres ? probeServer(postgres->host, postgres->port, trustedCa, 5000)
+                                     : ConnectionFailure::Cause::Refused,
+                            message);
 }
 
 } // namespace
@@ -111,7 +124,7 @@ QString serverMessage(const QSqlError& error, const QString& secret) {
     text = text.section(u'\n', 0, 0).trimmed();
     if (!secret.isEmpty())
         text.replace(secret, QLatin1String("***"));
-    return text.isEmpty() ? QStringLiteral("сервер базы данных не сообщил причину") : text;
+    return text.isEmpty() ? NoReason : text;
 }
 
 SqlConnection::SqlConnection(QString connectionName, QString sqlDriver, QStringList params)
@@ -182,20 +195,10 @@ void SqlConnection::open() {
     db.setUserName(param(QStringLiteral("User_Name")));
     db.setPassword(param(QStringLiteral("Password")));
     if (!db.open())
-        failToOpen(serverMessage(db.lastError(), param(QStringLiteral("Password"))));
+        failToOpen(serverMessage(db.lastError(), param(QStringLiteral("Password"))),
+                   usesDialect() ? endpoint : std::nullopt, trustedCa_);
     everOpened_ = true;
     forgetServerState();
-}
-
-// Why the connection failed is told by a probe of the server, not by the
-// driver's message: libpq writes that in the workstation's language.
-void SqlConnection::failToOpen(const QString& message) {
-    using Cause = ConnectionFailure::Cause;
-    Cause cause = Cause::Refused;
-    if (const auto endpoint = endpointOf(param(QStringLiteral("DataBase"))); endpoint)
-        cause = usesDialect() ? probeServer(endpoint->host, endpoint->port, trustedCa_, 5000)
-                              : Cause::Refused;
-    throw ConnectionFailure(cause, message);
 }
 
 void SqlConnection::close() {
@@ -263,7 +266,7 @@ void SqlConnection::fail(const QString& message, const QString& sqlState, const 
     if (!secret.isEmpty())
         text.replace(secret, QLatin1String("***"));
     if (text.isEmpty())
-        text = QStringLiteral("сервер базы данных не сообщил причину");
+        text = NoReason;
     reopenIfLost();
     throw DbError(text, sqlState);
 }

@@ -112,7 +112,6 @@ public:
 private:
     pg_conn* pg() const;
     [[noreturn]] void fail(const QString& message, const QString& sqlState, const QString& secret);
-    [[noreturn]] void failToOpen(const QString& message);
     Rows keptOnServer(const DriverStatement& statement, const QList<QVariant>& values);
     const QByteArray& preparedOnServer(const DriverStatement& statement);
     void awaitSent() noexcept;

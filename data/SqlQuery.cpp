@@ -122,9 +122,10 @@ void SqlQuery::open() {
 }
 
 void SqlQuery::openWhole() {
-    openWith([this](const DriverStatement& statement, const QList<QVariant>& values) {
-        return std::make_unique<WholeResult>(connection_, statement, values);
-    });
+    if (live())
+        return;
+    sendWhole();
+    openSent();
 }
 
 int SqlQuery::rowsetSize() const {
