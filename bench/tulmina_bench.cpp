@@ -92,7 +92,7 @@ void makeBenchData(int debtors) {
                               .arg(FirstUser)
                               .arg(debtors));
     testdb::exec("report", "analyze lst_deb_always");
-    testdb::exec("report", "analyze kna.t_users");
+    testdb::exec("report", "analyze tulmina_kna.t_users");
 }
 
 office::Options officeOptions(const QTemporaryDir& profile) {
@@ -256,8 +256,8 @@ double benchAnalysis(int debtors, int blockSize, const office::Options& options)
 // total row and the workbook shown.
 double benchFloor(int debtors, const office::Options& options) {
     makeBenchData(debtors);
-    TdmCommon dm;
-    dm.SQLConnectionKvarn.open();
+    const auto signedIn = fixture::signedInDataModule(Login);
+    TdmCommon& dm = *signedIn;
     QSqlDatabase db = dm.SQLConnectionKvarn.database();
     QTemporaryDir work;
     QFile::copy(TULMINA_TEMPLATE, work.path() + "/t.xls");

@@ -76,7 +76,8 @@ Translation createLink(const std::vector<Token>& code, size_t i) {
     // server's to decide, not a workstation's.
     Translation t;
     t.secret = sqllex::unquote(*password);
-    t.linkStatement = true;
+    t.link = LinkAction::Create;
+    t.linkName = nameOf(*link).toLower();
     t.sql = QStringLiteral("select tulmina_link.create_link(:%1, :%2, :%3)")
                 .arg(LinkName, LinkUser, LinkPassword);
     t.values = {{LinkName, nameOf(*link)}, {LinkUser, nameOf(*user)}, {LinkPassword, t.secret}};
@@ -88,7 +89,8 @@ Translation dropLink(const std::vector<Token>& code, size_t i) {
         throw DbError(QStringLiteral("Команда удаления связи с базой данных записана неверно"),
                       QStringLiteral("42601"));
     Translation t;
-    t.linkStatement = true;
+    t.link = LinkAction::Drop;
+    t.linkName = nameOf(code[i]).toLower();
     t.sql = QStringLiteral("select tulmina_link.drop_link(:%1)").arg(LinkName);
     t.values = {{LinkName, nameOf(code[i])}};
     return t;

@@ -10,14 +10,18 @@
 // comments, passes through unchanged.
 namespace oracle {
 
+// What a statement does to a database link.
+enum class LinkAction { None, Create, Drop };
+
 struct Translation {
     QString sql;
     // Values the translation binds itself, by marker name: a link statement's
     // name, billing user and password go to the server's link functions as
     // parameters, never as statement text.
     std::vector<std::pair<QString, QVariant>> values;
-    bool linkStatement = false; // creates or drops a database link
-    QString secret;             // the password a statement carries; kept out of every message
+    LinkAction link = LinkAction::None;
+    QString linkName; // the link it creates or drops, in lower case
+    QString secret;   // the password a statement carries; kept out of every message
 };
 
 Translation translate(const QString& oracleSql);

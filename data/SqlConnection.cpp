@@ -186,12 +186,15 @@ void SqlConnection::open() {
     }
     // The password is sent only to a server whose certificate chains to the
     // trusted CA and names the host. Statements kept prepared run again with
-    // other user ids: they are planned once, not for each run's values.
+    // other user ids: they are planned once, not for each run's values. The
+    // values of a failing statement stay out of the server's log whatever
+    // default the service account gave itself: options go before role defaults.
     if (usesDialect())
-        db.setConnectOptions(
-            QStringLiteral("connect_timeout=5;options=-cplan_cache_mode=force_generic_plan;"
-                           "sslmode=verify-full;sslrootcert=") +
-            optionValue(trustedCa_));
+        db.setConnectOptions(QStringLiteral("connect_timeout=5;options=") +
+                             optionValue(QStringLiteral("-cplan_cache_mode=force_generic_plan "
+                                                        "-clog_parameter_max_length_on_error=0")) +
+                             QStringLiteral(";sslmode=verify-full;sslrootcert=") +
+                             optionValue(trustedCa_));
     db.setUserName(param(QStringLiteral("User_Name")));
     db.setPassword(param(QStringLiteral("Password")));
     if (!db.open())
@@ -199,6 +202,7 @@ void SqlConnection::open() {
                    usesDialect() ? endpoint : std::nullopt, trustedCa_);
     everOpened_ = true;
     forgetServerState();
+    resumeSignIns();
 }
 
 void SqlConnection::close() {
@@ -221,7 +225,8 @@ DriverStatement SqlConnection::prepareStatement(const QString& text) {
         oracle::Translation t = oracle::translate(text);
         sql = t.sql;
         statement.ownValues = std::move(t.values);
-        statement.linkStatement = t.linkStatement;
+        statement.link = t.link;
+        statement.linkName = t.linkName;
         statement.secret = t.secret;
     }
     statement.sql = withDriverMarkers(sql, usesDialect(), &statement.markerOrder);
@@ -315,7 +320,8 @@ int SqlConnection::executeDirect(const QString& sql) {
     const QList<QVariant> values = statement.values([](const QString&) { return QVariant(); });
     if (usesDialect()) {
         const pq::Result result = pgExec(statement.sql, values, statement.secret);
-        return statement.linkStatement ? 0 : result.affected();
+        keepSignIn(statement, result);
+        return statement.link == oracle::LinkAction::None ? result.affected() : 0;
     }
     QSqlQuery q(database());
     run(q, statement, values, false);
@@ -429,6 +435,31 @@ Rows SqlConnection::keptByDriver(const DriverStatement& statement, const QList<Q
     if (error.isValid())
         fail(error, statement.secret);
     return rows;
+}
+
+// A link's creation that signed this connection in gives a token; its drop
+// ends the sign-in.
+void SqlConnection::keepSignIn(const DriverStatement& statement, const pq::Result& result) {
+    if (statement.link == oracle::LinkAction::Drop)
+        signIns_.erase(statement.linkName);
+    if (statement.link != oracle::LinkAction::Create || result.rows() == 0)
+        return;
+    const QVariant token = result.value(0, 0);
+    if (!token.isNull())
+        signIns_[statement.linkName] = token.toString();
+}
+
+// Signs a connection opened again in through the links its predecessor signed
+// in through, without asking the user. A sign-in the server no longer knows
+// (its link dropped meanwhile) is let go: the server then refuses subscriber
+// data in words of its own.
+void SqlConnection::resumeSignIns() noexcept {
+    for (auto it = signIns_.begin(); it != signIns_.end();) {
+        const pq::Result resumed =
+            pq::exec(pg(), QStringLiteral("select tulmina_link.resume_link($1, $2)"),
+                     {it->first, it->second});
+        it = resumed.ok() ? std::next(it) : signIns_.erase(it);
+    }
 }
 
 // What the server held for the connection's process is gone with it.

@@ -1,5 +1,6 @@
 #pragma once
 #include "data/Libpq.h"
+#include "data/OracleDialect.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -8,6 +9,7 @@
 #include <QVariant>
 #include <algorithm>
 #include <list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -21,8 +23,9 @@ struct DriverStatement {
     QStringList markerOrder; // the parameter name behind each marker
     // Values the dialect binds itself (a link statement's name and password).
     std::vector<std::pair<QString, QVariant>> ownValues;
-    bool linkStatement = false; // creates or drops a database link: 0 rows affected
-    QString secret;             // kept out of every message; such a statement is never remembered
+    oracle::LinkAction link = oracle::LinkAction::None; // a link statement: 0 rows affected
+    QString linkName;
+    QString secret; // kept out of every message; such a statement is never remembered
 
     // The values in marker order: the statement's own, else what `param` gives.
     template <class Param> QList<QVariant> values(Param&& param) const {
@@ -48,7 +51,9 @@ struct Rows {
 // layer and run through libpq on the driver's own connection, values bound on
 // the wire, over TLS with the server's certificate checked against a given CA.
 // A connection lost under a statement is opened again (that statement still
-// fails); results of the lost connection are then stale.
+// fails); results of the lost connection are then stale. On PostgreSQL the
+// server lets subscriber data only to a connection an operator signed in on:
+// one opened again signs in again through the links its predecessor did.
 class SqlConnection {
 public:
     SqlConnection(QString connectionName, QString sqlDriver, QStringList params);
@@ -117,6 +122,8 @@ private:
     void awaitSent() noexcept;
     Rows keptByDriver(const DriverStatement& statement, const QList<QVariant>& values);
     void forgetServerState();
+    void keepSignIn(const DriverStatement& statement, const pq::Result& result);
+    void resumeSignIns() noexcept;
     bool lost() noexcept;
     void reopenIfLost() noexcept;
 
@@ -136,6 +143,9 @@ private:
     std::list<std::pair<QString, QByteArray>> keptOnServer_; // text -> prepared statement name
     std::list<std::pair<QString, std::unique_ptr<QSqlQuery>>> keptByDriver_;
     std::list<std::pair<QString, DriverStatement>> translated_;
+    // Link name -> the token the server gave for this connection's sign-in
+    // through it; a secret as the password is.
+    std::map<QString, QString> signIns_;
 };
 
 // The server's message of a failed driver call, without statement text or secret.

@@ -217,6 +217,20 @@ void TdmCommon::insertSnapshotRows(const QString& table, const std::vector<qint6
     q.execSQL();
 }
 
+void TdmCommon::recordRun(const QString& listKind, const QString& settlement, const QString& townId,
+                          int rows) {
+    if (!SQLConnectionKvarn.usesDialect())
+        return;
+    SqlQuery audit(SQLConnectionKvarn, QStringLiteral("runAudit"),
+                   {QStringLiteral("select tulmina_audit.record_run(:list_kind, :settlement, "
+                                   ":town_id, :row_count)")});
+    audit.setParam(QStringLiteral("list_kind"), listKind);
+    audit.setParam(QStringLiteral("settlement"), settlement);
+    audit.setParam(QStringLiteral("town_id"), townId);
+    audit.setParam(QStringLiteral("row_count"), rows);
+    audit.openWhole();
+}
+
 bool TdmCommon::hasDatabaseLink(const QString& name) {
     SqlQuery check(SQLConnectionKvarn, QStringLiteral("linkCheck"), linkCheckLines());
     check.setParamText(QStringLiteral("name_link"), name.trimmed().toUpper());

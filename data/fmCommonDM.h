@@ -71,6 +71,12 @@ public:
     // One snapshot row per user id, dated with the server's date, in one statement.
     void insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds);
 
+    // The audit trail of a PostgreSQL reporting database: one run's list kind,
+    // settlement and row count, under the operator signed in on the
+    // connection. An Oracle server keeps no such trail.
+    void recordRun(const QString& listKind, const QString& settlement, const QString& townId,
+                   int rows);
+
     // Whether the reporting database lists a database link of that name.
     bool hasDatabaseLink(const QString& name);
     // Links the program itself reads through; no user may be named after one.

@@ -61,6 +61,8 @@ RunOutcome GenerationRun::run(const RunParameters& choice, Spreadsheet* spreadsh
                        reports ? limits_.maxDebtorRows : 0);
     debtors.close();
     outcome.debtorCount = pass.count;
+    dm_.recordRun(choice.listKindText, choice.settlement.name, choice.settlement.townId,
+                  pass.count);
     if (!reports)
         return outcome;
     if (pass.count > limits_.maxDebtorRows) {

@@ -6,11 +6,14 @@
 --   billing_user, billing_password        the fixed link kna to the billing database
 --   billing_sslmode, billing_sslrootcert  how the reporting server checks the billing one
 --
--- Every workstation holds the service account, so whatever it can do is
--- harmless: it owns nothing, reads the two tables the program reads, inserts
--- snapshot rows, reads through kna, and makes and drops per-user links only
--- through the two functions of schema tulmina_link, which keep the links'
--- passwords where it cannot read them.
+-- Every workstation holds the service account, so whatever it can do alone
+-- is harmless: it owns nothing, changes nothing, and reads no subscriber data
+-- (names, phones, addresses, debts) and no settlement of the network. Those
+-- open only on a connection where an operator has signed in with their own
+-- billing password: tulmina_link.create_link checks it against the billing
+-- server and records the connection (tulmina_auth). Row-level security on the
+-- reporting tables and views over the fixed link kna ask that record once per
+-- statement.
 \set ON_ERROR_STOP on
 -- The fixed link's password travels in this script's statements: none of them
 -- is written to the server log.
@@ -21,11 +24,13 @@ set client_min_messages = warning;
 
 begin;
 
--- Roles. tulmina_owner owns the objects; tulmina_links owns the link functions
--- and every per-user link; tulmina_client holds what the program may do. None
--- of them logs in. The service account is a member of tulmina_client only.
+-- Roles. tulmina_owner owns the objects; tulmina_links owns the link functions,
+-- every per-user link and the record of signed-in connections; tulmina_client
+-- holds what the program may do; tulmina_auditor reads the audit trail (a site
+-- grants it to its administrators). None of them logs in. The service account
+-- is a member of tulmina_client only.
 select format('create role %I nologin', r)
-  from unnest(array['tulmina_owner', 'tulmina_links', 'tulmina_client']) r
+  from unnest(array['tulmina_owner', 'tulmina_links', 'tulmina_client', 'tulmina_auditor']) r
  where not exists (select from pg_roles where rolname = r) \gexec
 select format('create role %I login', :'svc_user')
  where not exists (select from pg_roles where rolname = :'svc_user') \gexec
@@ -33,10 +38,25 @@ alter role :"svc_user" login nosuperuser nocreatedb nocreaterole inherit norepli
     password :'svc_password';
 reassign owned by :"svc_user" to tulmina_owner;
 grant tulmina_client to :"svc_user";
+-- The link functions tell a live connection from an ended one by its start
+-- time, which the activity view shows only to this role's members.
+grant pg_read_all_stats to tulmina_links;
 
 -- What the service account's sessions rely on, and what keeps the links'
--- passwords out of the server log: bound values are never logged, nor is a
--- failing statement (a login role cannot change these settings of its own).
+-- passwords out of the server log. Defaults the account may have set for
+-- itself are cleared first: a login role may set its own defaults of every
+-- setting a user may change (a PostgreSQL rule), so running the install again
+-- mends what it did to its sessions.
+--   log_parameter_max_length and log_min_error_statement are superuser
+--     settings: the account can change them neither in its sessions nor in
+--     its defaults.
+--   log_parameter_max_length_on_error is a user setting: the account may
+--     raise it in its defaults or a session of its own. The program sets it
+--     to 0 in its connection options, which go before role defaults, so no
+--     default the account sets can put the values of the program's failing
+--     statements into the log.
+alter role :"svc_user" reset all;
+select format('alter role %I in database %I reset all', :'svc_user', current_database()) \gexec
 alter role :"svc_user" set search_path = tulmina_compat, pg_catalog, public;
 alter role :"svc_user" set datestyle = 'German, DMY';
 alter role :"svc_user" set client_min_messages = warning;
@@ -56,8 +76,157 @@ create extension if not exists postgres_fdw;
 revoke usage on foreign data wrapper postgres_fdw from public;
 grant usage on foreign data wrapper postgres_fdw to tulmina_links;
 
+-- Signed-in connections. A connection is named by its process id together
+-- with its start time, so that a process id the system hands out again never
+-- inherits a record; a record of a connection that has ended never counts.
+create schema if not exists tulmina_auth authorization tulmina_links;
+alter schema tulmina_auth owner to tulmina_links;
+revoke all on schema tulmina_auth from public;
+-- Every role that reads the reporting tables passes their policy's check.
+grant usage on schema tulmina_auth to public;
+
+-- The operators signed in, each through a link and on a connection. One link
+-- may serve several connections: an operator signed in at two workstations.
+-- The token lets a connection opened again after a loss take over its record.
+create table if not exists tulmina_auth.holders (
+    link          text        not null,
+    pid           integer     not null,
+    backend_start timestamptz not null,
+    operator      text        not null,
+    client_addr   inet,
+    token_hash    bytea       not null,
+    signed_at     timestamptz not null default pg_catalog.now(),
+    primary key (link, pid, backend_start)
+);
+create index if not exists holders_connection on tulmina_auth.holders (pid, backend_start);
+-- Failed checks of a billing password in the last minute, for the limits.
+create table if not exists tulmina_auth.failures (
+    at          timestamptz not null default pg_catalog.clock_timestamp(),
+    operator    text        not null,
+    client_addr inet
+);
+-- A link whose creation a connection asked for and was refused: the drop that
+-- the sign-in sends after it finds nothing to drop, once.
+create table if not exists tulmina_auth.refused (
+    link          text        not null,
+    pid           integer     not null,
+    backend_start timestamptz not null,
+    primary key (link, pid, backend_start)
+);
+alter table tulmina_auth.holders owner to tulmina_links;
+alter table tulmina_auth.failures owner to tulmina_links;
+alter table tulmina_auth.refused owner to tulmina_links;
+revoke all on tulmina_auth.holders, tulmina_auth.failures, tulmina_auth.refused from public;
+
+-- The audit trail: sign-ins and their refusals, sign-outs, and each run's list
+-- kind, settlement and row count. Written by the link functions only; read by
+-- a site's administrators through tulmina_auditor.
+create schema if not exists tulmina_audit authorization tulmina_owner;
+revoke all on schema tulmina_audit from public;
+-- The program may call the one function that records its runs.
+grant usage on schema tulmina_audit to tulmina_auditor, tulmina_links, tulmina_client;
+create table if not exists tulmina_audit.events (
+    at          timestamptz not null default pg_catalog.clock_timestamp(),
+    event       text        not null, -- sign-in, refused, limited, resumed, sign-out, run
+    operator    text,
+    client_addr inet,
+    pid         integer,
+    link        text,
+    list_kind   text,
+    settlement  text,
+    town_id     text,
+    row_count   integer,
+    detail      text                  -- why a check failed, as the billing side said
+);
+create index if not exists events_at on tulmina_audit.events (at);
+alter table tulmina_audit.events owner to tulmina_owner;
+revoke all on tulmina_audit.events from public;
+grant select on tulmina_audit.events to tulmina_auditor;
+grant insert on tulmina_audit.events to tulmina_links;
+
+-- The start time of this connection.
+create or replace function tulmina_auth.connection_start() returns timestamptz
+    language sql stable
+    as $$ select a.backend_start from pg_catalog.pg_stat_get_activity(pg_catalog.pg_backend_pid()) a $$;
+-- Whether the connection of that process id and start time is still there.
+create or replace function tulmina_auth.alive(process integer, started timestamptz)
+    returns boolean
+    language sql stable
+    as $$ select exists (select from pg_catalog.pg_stat_get_activity(process) a
+                          where a.backend_start = started) $$;
+
+-- Whether an operator signed in on this connection through that link, or
+-- through any link; a record whose link has gone counts no more.
+create or replace function tulmina_auth.holds_link(link_name text) returns boolean
+    language sql stable security definer
+    set search_path = pg_catalog, pg_temp
+as $$
+    select exists (select from tulmina_auth.holders h
+                     join pg_catalog.pg_foreign_server s on s.srvname = h.link
+                    where h.pid = pg_catalog.pg_backend_pid()
+                      and h.backend_start = tulmina_auth.connection_start()
+                      and (link_name is null or h.link = link_name))
+$$;
+create or replace function tulmina_auth.signed_in() returns boolean
+    language sql stable security definer
+    set search_path = pg_catalog, pg_temp
+    as $$ select tulmina_auth.holds_link(null) $$;
+
+-- The refusal a connection gets where no operator has signed in on it.
+create or replace function tulmina_auth.refuse() returns boolean
+    language plpgsql stable
+as $$
+begin
+    raise exception 'данные абонентов открыты только после входа оператора на этом соединении'
+        using errcode = '42501';
+end
+$$;
+
+-- The check of every policy and view that guards subscriber data, asked once
+-- per statement: true for the site's own roles and superusers; for the
+-- program's (members of tulmina_client) only on a signed-in connection, and
+-- otherwise a refusal, so that a run never reads an empty list for a full one.
+create or replace function tulmina_auth.subscribers_open(who name) returns boolean
+    language plpgsql stable security definer
+    set search_path = pg_catalog, pg_temp
+as $$
+begin
+    if exists (select from pg_catalog.pg_roles r
+                where r.rolname = who
+                  and (r.rolsuper or not pg_catalog.pg_has_role(r.oid, 'tulmina_client', 'member')))
+       or tulmina_auth.signed_in() then
+        return true;
+    end if;
+    return tulmina_auth.refuse();
+end
+$$;
+
+-- A row of the audit trail about this connection.
+create or replace function tulmina_auth.note(event text, operator text, link text,
+                                             detail text default null)
+    returns void
+    language sql volatile
+    as $$ insert into tulmina_audit.events (event, operator, client_addr, pid, link, detail)
+          values ($1, $2, pg_catalog.inet_client_addr(), pg_catalog.pg_backend_pid(), $3, $4) $$;
+
+alter function tulmina_auth.refuse() owner to tulmina_links;
+alter function tulmina_auth.connection_start() owner to tulmina_links;
+alter function tulmina_auth.alive(integer, timestamptz) owner to tulmina_links;
+alter function tulmina_auth.holds_link(text) owner to tulmina_links;
+alter function tulmina_auth.signed_in() owner to tulmina_links;
+alter function tulmina_auth.subscribers_open(name) owner to tulmina_links;
+alter function tulmina_auth.note(text, text, text, text) owner to tulmina_links;
+revoke all on function tulmina_auth.refuse(), tulmina_auth.connection_start(),
+    tulmina_auth.alive(integer, timestamptz),
+    tulmina_auth.holds_link(text), tulmina_auth.signed_in(), tulmina_auth.note(text, text, text, text)
+    from public;
+grant execute on function tulmina_auth.holds_link(text), tulmina_auth.signed_in()
+    to tulmina_client;
+grant execute on function tulmina_auth.subscribers_open(name) to public;
+
 -- Tables of the reporting side. A site whose nightly processes already fill
--- them keeps them as they are; only the grants below are added.
+-- them keeps them as they are; only the grants and the policies below are
+-- added, and the policies let every role but the program's through.
 create table if not exists public.atstown (
     name         varchar(50),
     town_id      numeric(13),
@@ -90,6 +259,23 @@ revoke all on public.atstown, public.lst_deb_always, public.pays_debs_tmp, publi
     from public, :"svc_user";
 grant select on public.atstown, public.lst_deb_always to tulmina_client;
 grant insert on public.pays_debs_tmp, public.pays_debs_tmp_r to tulmina_client;
+-- The debts and phones, the snapshot rows, and the settlements with their
+-- exchanges (which tell the number ranges of each settlement; nothing reads
+-- them before a sign-in) open only on a signed-in connection; the check is an
+-- initial plan of the statement, made once, not once per row.
+select format('alter table public.%I enable row level security', t),
+       format('drop policy if exists tulmina_signed_in on public.%I', t),
+       format('create policy tulmina_signed_in on public.%I for all to public '
+              'using ((select tulmina_auth.subscribers_open(current_user))) '
+              'with check ((select tulmina_auth.subscribers_open(current_user)))', t)
+  from unnest(array['atstown', 'lst_deb_always', 'pays_debs_tmp', 'pays_debs_tmp_r']) t \gexec
+-- The planner's statistics of a column can be read back through estimates; the
+-- phones keep none.
+alter table public.lst_deb_always alter column phone set statistics 0;
+delete from pg_statistic s
+ using pg_attribute a
+ where a.attrelid = 'public.lst_deb_always'::regclass and a.attname = 'phone'
+   and s.starelid = a.attrelid and s.staattnum = a.attnum;
 
 -- Objects that let the program's Oracle statements run as written. The
 -- service account's search path puts this schema before pg_catalog.
@@ -115,7 +301,9 @@ create or replace function tulmina_compat.to_date(text) returns date
     language sql stable parallel safe
     as $$ select pg_catalog.to_date($1, 'DD.MM.YYYY') $$;
 -- Database links are foreign servers; the dictionary names them in capitals.
--- Their options hold no secret: the passwords are in user mappings.
+-- A connection sees the fixed link and the links it signed in through: which
+-- operators are signed in elsewhere is not its business. Their options hold no
+-- secret: the passwords are in user mappings.
 create or replace view tulmina_compat.all_db_links as
 select pg_catalog.upper(pg_catalog.pg_get_userbyid(s.srvowner))::varchar(128) as owner,
        pg_catalog.upper(s.srvname)::varchar(128) as db_link,
@@ -123,8 +311,9 @@ select pg_catalog.upper(pg_catalog.pg_get_userbyid(s.srvowner))::varchar(128) as
          where o.option_name = 'dbname')::varchar(128) as host,
        null::date as created
   from pg_catalog.pg_foreign_server s
- where s.srvowner = (select r.oid from pg_catalog.pg_roles r where r.rolname = 'tulmina_links')
-    or s.srvname = 'kna';
+ where s.srvname = 'kna'
+    or (s.srvowner = (select r.oid from pg_catalog.pg_roles r where r.rolname = 'tulmina_links')
+        and tulmina_auth.holds_link(s.srvname));
 alter function tulmina_compat.ora_concat(text, text) owner to tulmina_owner;
 alter function tulmina_compat.to_date(text) owner to tulmina_owner;
 alter operator tulmina_compat.|| (text, text) owner to tulmina_owner;
@@ -138,9 +327,12 @@ grant select on tulmina_compat.all_db_links to tulmina_client;
 
 -- The fixed link kna to the billing database, made anew with its tables. Its
 -- user mapping is for PUBLIC, so only the server's owner (tulmina_owner, which
--- nobody logs in as) sees its options.
+-- nobody logs in as) sees its options. Its tables stand in tulmina_kna, which
+-- the program cannot reach; the program reads them through views of the same
+-- names in kna, which show them only to a signed-in connection.
 drop server if exists kna cascade;
 drop schema if exists kna cascade;
+drop schema if exists tulmina_kna cascade;
 select format('create server kna foreign data wrapper postgres_fdw '
               'options (host %L, port %L, dbname %L, sslmode %L%s)',
               :'billing_host', :'billing_port', :'billing_dbname', :'billing_sslmode',
@@ -149,25 +341,42 @@ select format('create server kna foreign data wrapper postgres_fdw '
 alter server kna owner to tulmina_owner;
 create user mapping for public server kna
     options (user :'billing_user', password :'billing_password');
-create schema kna authorization tulmina_owner;
+create schema tulmina_kna authorization tulmina_owner;
+revoke all on schema tulmina_kna from public;
 import foreign schema :"billing_schema"
     limit to (t_town_type, t_town, t_street_type, t_streets_ref, o_houses, t_users)
-    from server kna into kna;
-select format('alter foreign table kna.%I owner to tulmina_owner', c.relname)
+    from server kna into tulmina_kna;
+select format('alter foreign table tulmina_kna.%I owner to tulmina_owner', c.relname)
   from pg_class c join pg_namespace n on n.oid = c.relnamespace
- where n.nspname = 'kna' \gexec
-grant usage on schema kna to tulmina_client;
-grant select on all tables in schema kna to tulmina_client;
+ where n.nspname = 'tulmina_kna' \gexec
+-- The subscribers' own columns keep no statistics (see lst_deb_always.phone).
+select format('alter foreign table tulmina_kna.t_users alter column %I set statistics 0', a.attname)
+  from pg_attribute a
+ where a.attrelid = 'tulmina_kna.t_users'::regclass and a.attnum > 0 and not a.attisdropped
+   and a.attname not in ('user_id', 'house_id') \gexec
 -- Statistics of the link's tables let the planner send an address lookup to
 -- the billing server as one joined query; tables imported anew have none.
-analyze kna.t_town_type, kna.t_town, kna.t_street_type, kna.t_streets_ref, kna.o_houses,
-    kna.t_users;
+analyze tulmina_kna.t_town_type, tulmina_kna.t_town, tulmina_kna.t_street_type,
+    tulmina_kna.t_streets_ref, tulmina_kna.o_houses, tulmina_kna.t_users;
+-- The views' one condition holds no column: the planner makes it a one-time
+-- filter above the scans, or above the join it sends to the billing server,
+-- and it is asked before any row is read, so nothing of a row (a cast that
+-- would print it, say) can come before it. A security barrier would add
+-- nothing to such a condition and would keep each table's scan apart: the
+-- address lookup would read whole tables.
+create schema kna authorization tulmina_owner;
+select format('create view kna.%1$I as select * from tulmina_kna.%1$I '
+              'where (select tulmina_auth.subscribers_open(current_user))', c.relname),
+       format('alter view kna.%I owner to tulmina_owner', c.relname)
+  from pg_class c join pg_namespace n on n.oid = c.relnamespace
+ where n.nspname = 'tulmina_kna' \gexec
+grant usage on schema kna to tulmina_client;
+grant select on all tables in schema kna to tulmina_client;
 
 -- Per-user links. A link is a foreign server to where kna points, a user
--- mapping for tulmina_links with the user's billing name and password, and a
--- schema of the link's name holding the one table the sign-in reads, as a view
--- that reads through tulmina_links' mapping. Nothing connects when a link is
--- made, so a wrong password shows at its first use.
+-- mapping for tulmina_links with the operator's billing name and password, and
+-- a schema of the link's name holding the one table the sign-in reads, as a
+-- view that shows it only to a connection signed in through that link.
 create schema if not exists tulmina_link authorization tulmina_owner;
 revoke all on schema tulmina_link from public;
 grant usage on schema tulmina_link to tulmina_client, tulmina_links;
@@ -178,19 +387,100 @@ create or replace function tulmina_link.plain_name(name text) returns boolean
     language sql immutable parallel safe
     as $$ select name ~ '^[a-z][a-z0-9_$#]{0,29}$' $$;
 
+-- The operators' table through a link, for a connection signed in through it;
+-- others are refused before anything is read from the billing server.
+create or replace function tulmina_link.operators_of(link_name text)
+    returns table (oper_id numeric, name varchar, login_name varchar, note varchar)
+    language plpgsql stable security definer
+    set search_path = pg_catalog, pg_temp
+as $$
+begin
+    if not tulmina_auth.holds_link(link_name) then
+        raise exception 'связь «%» открыта только соединению, на котором через неё вошёл оператор',
+            upper(link_name) using errcode = '42501';
+    end if;
+    return query execute format('select oper_id, name, login_name, note from %I.remote_t_operators',
+                                link_name);
+end
+$$;
+
+-- The link's objects with these billing credentials: made when missing, else
+-- given the credentials. A failure never carries the statement, which holds
+-- the password.
+create or replace function tulmina_link.prepare_link(link text, who text, remote_password text)
+    returns void
+    language plpgsql
+    set search_path = pg_catalog, pg_temp
+as $$
+declare
+    kna_options text;
+    remote_schema text;
+    made boolean := exists (select from pg_foreign_server where srvname = link);
+begin
+    if not made then
+        select string_agg(format('%I %L', option_name, option_value), ', ')
+          into kna_options
+          from pg_options_to_table((select srvoptions from pg_foreign_server where srvname = 'kna'));
+        execute format('create server %I foreign data wrapper postgres_fdw options (%s)',
+                       link, kna_options);
+    end if;
+    begin
+        if made then
+            execute format('alter user mapping for current_user server %I '
+                           'options (set user %L, set password %L)', link, who, remote_password);
+        else
+            execute format('create user mapping for current_user server %I '
+                           'options (user %L, password %L)', link, who, remote_password);
+        end if;
+    exception when others then
+        raise exception 'связь с базой данных «%» не создана', upper(link)
+            using errcode = sqlstate;
+    end;
+    if made then
+        return;
+    end if;
+    select o.option_value into remote_schema
+      from pg_foreign_table f
+      join pg_class c on c.oid = f.ftrelid
+      join pg_namespace n on n.oid = c.relnamespace,
+           pg_options_to_table(f.ftoptions) o
+     where n.nspname = 'tulmina_kna' and c.relname = 't_users' and o.option_name = 'schema_name';
+    execute format('create schema %I', link);
+    execute format('create foreign table %I.remote_t_operators (oper_id numeric, '
+                   'name varchar, login_name varchar, note varchar) server %I '
+                   'options (schema_name %L, table_name %L)',
+                   link, link, coalesce(remote_schema, 'public'), 't_operators');
+    execute format('create view %I.t_operators as select oper_id, name, login_name, note '
+                   'from tulmina_link.operators_of(%L)', link, link);
+    execute format('grant usage on schema %I to tulmina_client', link);
+    execute format('grant select on %I.t_operators to tulmina_client', link);
+end
+$$;
+
+-- A link under the operator's name, and this connection signed in through it,
+-- when the billing server takes the name and password: one connection through
+-- the link, kept for the lookup that follows. Returns the token that lets this
+-- connection's successor take over (tulmina_link.resume_link).
+-- A refused password leaves everything as it was, the link of an operator
+-- signed in elsewhere too, and returns null: the lookup through the link then
+-- fails, as it fails on an Oracle server. Each refusal answers after a second;
+-- with five refusals in the last minute for the operator name or for the
+-- client address, no more are checked until the oldest is a minute old.
 create or replace function tulmina_link.create_link(link_name text, remote_user text,
                                                     remote_password text)
-    returns void
+    returns text
     language plpgsql security definer
     set search_path = pg_catalog, pg_temp
 as $$
 declare
-    link text := lower(link_name);
+    this_link text := lower(link_name);
     who text := lower(remote_user);
-    kna_options text;
-    remote_schema text;
+    address inet := inet_client_addr();
+    started timestamptz := tulmina_auth.connection_start();
+    reason text;
+    token text;
 begin
-    if link is null or not tulmina_link.plain_name(link) or link = 'kna' then
+    if this_link is null or not tulmina_link.plain_name(this_link) or this_link = 'kna' then
         raise exception 'имя связи с базой данных недопустимо' using errcode = '42602';
     end if;
     if who is null or not tulmina_link.plain_name(who) then
@@ -199,74 +489,201 @@ begin
     if remote_password is null or remote_password = '' then
         raise exception 'пароль пользователя биллинга пуст' using errcode = '28P01';
     end if;
-    if exists (select from pg_foreign_server where srvname = link)
-       or exists (select from pg_namespace where nspname = link) then
-        raise exception 'связь с базой данных «%» уже есть', upper(link)
+    if exists (select from pg_foreign_server
+                where srvname = this_link and srvowner <> 'tulmina_links'::regrole)
+       or exists (select from pg_namespace
+                   where nspname = this_link and nspowner <> 'tulmina_links'::regrole) then
+        raise exception 'связь с базой данных «%» уже есть', upper(this_link)
             using errcode = '42710';
     end if;
-    select string_agg(format('%I %L', option_name, option_value), ', ')
-      into kna_options
-      from pg_options_to_table((select srvoptions from pg_foreign_server where srvname = 'kna'));
-    select o.option_value into remote_schema
-      from pg_foreign_table f
-      join pg_class c on c.oid = f.ftrelid
-      join pg_namespace n on n.oid = c.relnamespace,
-           pg_options_to_table(f.ftoptions) o
-     where n.nspname = 'kna' and c.relname = 't_users' and o.option_name = 'schema_name';
-    execute format('create server %I foreign data wrapper postgres_fdw options (%s)',
-                   link, kna_options);
-    -- A failure here must not carry the statement, which holds the password.
+    -- Checks of one operator name wait for each other, so that tries made in
+    -- parallel are counted as they go.
+    perform pg_advisory_xact_lock(hashtext('tulmina_link.create_link'), hashtext(who));
+    delete from tulmina_auth.failures where at < clock_timestamp() - interval '1 minute';
+    delete from tulmina_auth.refused r where not tulmina_auth.alive(r.pid, r.backend_start);
+    if (select count(*) from tulmina_auth.failures where operator = who) >= 5
+       or (select count(*) from tulmina_auth.failures
+            where client_addr is not distinct from address) >= 5 then
+        insert into tulmina_auth.refused values (this_link, pg_backend_pid(), started)
+            on conflict do nothing;
+        perform tulmina_auth.note('limited', who, this_link);
+        perform pg_sleep(1);
+        return null;
+    end if;
     begin
-        execute format('create user mapping for current_user server %I '
-                       'options (user %L, password %L)', link, who, remote_password);
-    exception when others then
-        raise exception 'связь с базой данных «%» не создана', upper(link)
-            using errcode = sqlstate;
+        perform tulmina_link.prepare_link(this_link, who, remote_password);
+        begin
+            execute format('select count(*) from (select from %I.remote_t_operators limit 1) o',
+                           this_link);
+        exception when others then
+            get stacked diagnostics reason = pg_exception_detail;
+            reason := coalesce(nullif(reason, ''), sqlerrm);
+            raise exception using errcode = 'TLCHK';
+        end;
+    exception when sqlstate 'TLCHK' then
+        insert into tulmina_auth.failures (operator, client_addr) values (who, address);
+        insert into tulmina_auth.refused values (this_link, pg_backend_pid(), started)
+            on conflict do nothing;
+        perform tulmina_auth.note('refused', who, this_link, reason);
+        perform pg_sleep(1);
+        return null;
     end;
-    execute format('create schema %I', link);
-    execute format('create foreign table %I.remote_t_operators (oper_id numeric, '
-                   'name varchar, login_name varchar, note varchar) server %I '
-                   'options (schema_name %L, table_name %L)',
-                   link, link, coalesce(remote_schema, 'public'), 't_operators');
-    execute format('create view %I.t_operators as select oper_id, name, login_name, note '
-                   'from %I.remote_t_operators', link, link);
-    execute format('grant usage on schema %I to tulmina_client', link);
-    execute format('grant select on %I.t_operators to tulmina_client', link);
+    delete from tulmina_auth.refused
+     where refused.link = this_link and pid = pg_backend_pid() and backend_start = started;
+    delete from tulmina_auth.holders h
+     where h.signed_at < now() - interval '1 day' and not tulmina_auth.alive(h.pid, h.backend_start);
+    token := replace(gen_random_uuid()::text || gen_random_uuid()::text, '-', '');
+    insert into tulmina_auth.holders (link, pid, backend_start, operator, client_addr, token_hash)
+    values (this_link, pg_backend_pid(), started, who, address, sha256(convert_to(token, 'UTF8')))
+        on conflict (link, pid, backend_start)
+        do update set operator = excluded.operator, client_addr = excluded.client_addr,
+                      token_hash = excluded.token_hash, signed_at = now();
+    perform tulmina_auth.note('sign-in', who, this_link);
+    return token;
 end
 $$;
 
+-- Ends this connection's sign-in through the link, and drops the link when no
+-- other live connection is signed in through it. A link whose connections have
+-- all ended is dropped by anyone; the live link of another connection is
+-- refused. After a refused creation the sign-in's drop finds nothing, and is
+-- let through once.
 create or replace function tulmina_link.drop_link(link_name text)
     returns void
     language plpgsql security definer
     set search_path = pg_catalog, pg_temp
 as $$
 declare
-    link text := lower(link_name);
+    this_link text := lower(link_name);
+    started timestamptz := tulmina_auth.connection_start();
+    signed_out text;
 begin
-    if link is null or not tulmina_link.plain_name(link) or link = 'kna' then
+    if this_link is null or not tulmina_link.plain_name(this_link) or this_link = 'kna' then
         raise exception 'связь с базой данных «%» удалить нельзя', upper(link_name)
             using errcode = '42501';
     end if;
+    delete from tulmina_auth.holders h
+     where h.link = this_link and h.pid = pg_backend_pid() and h.backend_start = started
+    returning operator into signed_out;
+    if signed_out is not null then
+        perform tulmina_auth.note('sign-out', signed_out, this_link);
+    else
+        delete from tulmina_auth.refused r
+         where r.link = this_link and r.pid = pg_backend_pid() and r.backend_start = started;
+        if found then
+            return;
+        end if;
+    end if;
     if not exists (select from pg_foreign_server
-                    where srvname = link and srvowner = 'tulmina_links'::regrole) then
-        raise exception 'связь с базой данных «%» не найдена', upper(link)
+                    where srvname = this_link and srvowner = 'tulmina_links'::regrole) then
+        if signed_out is not null then
+            return;
+        end if;
+        raise exception 'связь с базой данных «%» не найдена', upper(this_link)
             using errcode = '42704';
     end if;
-    execute format('drop server %I cascade', link);
-    if exists (select from pg_namespace
-                where nspname = link and nspowner = 'tulmina_links'::regrole) then
-        execute format('drop schema %I cascade', link);
+    if exists (select from tulmina_auth.holders h
+                where h.link = this_link and tulmina_auth.alive(h.pid, h.backend_start)) then
+        if signed_out is not null then
+            return;
+        end if;
+        raise exception 'связь с базой данных «%» занята другим соединением', upper(this_link)
+            using errcode = '42501';
     end if;
+    execute format('drop server %I cascade', this_link);
+    if exists (select from pg_namespace
+                where nspname = this_link and nspowner = 'tulmina_links'::regrole) then
+        execute format('drop schema %I cascade', this_link);
+    end if;
+    delete from tulmina_auth.holders h where h.link = this_link;
+end
+$$;
+
+-- A connection opened again after its predecessor was lost takes over the
+-- predecessor's sign-in through the link, with the token create_link gave.
+create or replace function tulmina_link.resume_link(link_name text, token text)
+    returns void
+    language plpgsql security definer
+    set search_path = pg_catalog, pg_temp
+as $$
+declare
+    this_link text := lower(link_name);
+    started timestamptz := tulmina_auth.connection_start();
+    who text;
+begin
+    delete from tulmina_auth.holders h
+     where h.link = this_link and h.pid = pg_backend_pid() and h.backend_start = started;
+    update tulmina_auth.holders h set pid = pg_backend_pid(), backend_start = started
+     where h.link = this_link and h.token_hash = sha256(convert_to(token, 'UTF8'))
+       and exists (select from pg_foreign_server s where s.srvname = h.link)
+    returning operator into who;
+    if who is null then
+        raise exception 'вход через связь «%» не восстановлен: войдите снова', upper(this_link)
+            using errcode = '28000';
+    end if;
+    perform tulmina_auth.note('resumed', who, this_link);
+end
+$$;
+
+-- One run: its list kind, settlement and row count, under the operator signed
+-- in on this connection.
+create or replace function tulmina_audit.record_run(list_kind text, settlement text,
+                                                    town_id text, row_count integer)
+    returns void
+    language plpgsql security definer
+    set search_path = pg_catalog, pg_temp
+as $$
+declare
+    who text;
+    through text;
+begin
+    select h.operator, h.link into who, through
+      from tulmina_auth.holders h join pg_foreign_server s on s.srvname = h.link
+     where h.pid = pg_backend_pid() and h.backend_start = tulmina_auth.connection_start()
+     order by h.signed_at desc limit 1;
+    if who is null then
+        perform tulmina_auth.refuse();
+    end if;
+    insert into tulmina_audit.events (event, operator, client_addr, pid, link, list_kind,
+                                      settlement, town_id, row_count)
+    values ('run', who, inet_client_addr(), pg_backend_pid(), through, list_kind, settlement,
+            town_id, row_count);
 end
 $$;
 
 alter function tulmina_link.plain_name(text) owner to tulmina_links;
-revoke all on function tulmina_link.plain_name(text) from public;
+alter function tulmina_link.operators_of(text) owner to tulmina_links;
+alter function tulmina_link.prepare_link(text, text, text) owner to tulmina_links;
 alter function tulmina_link.create_link(text, text, text) owner to tulmina_links;
 alter function tulmina_link.drop_link(text) owner to tulmina_links;
-revoke all on function tulmina_link.create_link(text, text, text), tulmina_link.drop_link(text)
+alter function tulmina_link.resume_link(text, text) owner to tulmina_links;
+alter function tulmina_audit.record_run(text, text, text, integer) owner to tulmina_links;
+revoke all on function tulmina_link.plain_name(text), tulmina_link.operators_of(text),
+    tulmina_link.prepare_link(text, text, text), tulmina_link.create_link(text, text, text),
+    tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
+    tulmina_audit.record_run(text, text, text, integer)
     from public;
-grant execute on function tulmina_link.create_link(text, text, text),
-    tulmina_link.drop_link(text) to tulmina_client;
+grant execute on function tulmina_link.operators_of(text), tulmina_link.create_link(text, text, text),
+    tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
+    tulmina_audit.record_run(text, text, text, integer) to tulmina_client;
+
+-- Links made before this install read their operators through the same view.
+select format('create or replace view %1$I.t_operators as select oper_id, name, login_name, note '
+              'from tulmina_link.operators_of(%1$L)', s.srvname)
+  from pg_foreign_server s
+ where s.srvowner = 'tulmina_links'::regrole
+   and exists (select from pg_namespace n where n.nspname = s.srvname) \gexec
 
 commit;
+
+-- Other databases of this cluster the service account may connect to: the
+-- account is public, so each of them is open to anyone with the program.
+\pset format unaligned
+\pset tuples_only on
+select format('install: the service account %s may connect to database %s as well; '
+              'close it with: revoke connect on database %I from public (and from any role '
+              'the account belongs to), or in pg_hba.conf', :'svc_user', d.datname, d.datname)
+  from pg_database d
+ where d.datallowconn and d.datname <> current_database()
+   and has_database_privilege(:'svc_user', d.oid, 'connect')
+ order by d.datname;

@@ -16,3 +16,4 @@ create database kvarn encoding 'UTF8' template template0;
 revoke connect, temporary on database kvarn from public;
 grant connect on database kvarn to kna_link, billing_operators;
 revoke connect on database postgres from public;
+revoke connect on database template1 from public;

@@ -7,14 +7,14 @@ import foreign schema public limit to (t_exchange) from server kna into sample_s
 
 insert into atstown
 select t.name, e.town_id, e.id_territory, e.name_terr, e.atskod
-  from sample_src.t_exchange e join kna.t_town t using (town_id)
+  from sample_src.t_exchange e join tulmina_kna.t_town t using (town_id)
  order by t.town_id, e.seq;
 
 insert into lst_deb_always
 select u.phone, u.balance, u.user_id, st.town_id, terr.id_territory, u.iscorp, u.date_on
-  from kna.t_users u
-  join kna.o_houses h using (house_id)
-  join kna.t_streets_ref st using (street_id)
+  from tulmina_kna.t_users u
+  join tulmina_kna.o_houses h using (house_id)
+  join tulmina_kna.t_streets_ref st using (street_id)
   join (select distinct town_id, id_territory from sample_src.t_exchange) terr
     on terr.town_id = st.town_id;
 
@@ -30,5 +30,6 @@ commit;
 
 -- Statistics of the link's tables let the planner send an address lookup to
 -- the billing server as one joined query.
-analyze kna.t_town_type, kna.t_town, kna.t_street_type, kna.t_streets_ref, kna.o_houses, kna.t_users;
+analyze tulmina_kna.t_town_type, tulmina_kna.t_town, tulmina_kna.t_street_type,
+    tulmina_kna.t_streets_ref, tulmina_kna.o_houses, tulmina_kna.t_users;
 analyze atstown, lst_deb_always;

@@ -114,7 +114,7 @@ class TestFaults : public QObject {
     // The signed-in window on a settlement, every exchange taken in, in blocks
     // of two debtors.
     void openWindowOn(const fixture::Settlement& s, int listKind = Analysis) {
-        dm = fixture::signedInDataModule(Login);
+        dm = fixture::signedInDataModule(Login, Password);
         driver = std::make_unique<ModalDriver>();
         w = fixture::shownWindow(*dm, s.name, *driver);
         fixture::pickSettlement(*w, s.name);

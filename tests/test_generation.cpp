@@ -29,6 +29,8 @@
 
 namespace {
 const QString Login = QStringLiteral("gentest");
+// The operator of the engine's own runs, beside the windows' one.
+const QString RunLogin = QStringLiteral("genrun");
 const fixture::Settlement Town{
     "Тест-Прогон", "2799999900100", "2799999900000", {"421761", "421762", "421763"}};
 const QStringList ListKinds{"Тулмин", "Общий", "Анализ"};
@@ -110,13 +112,13 @@ private slots:
         testdb::exec("kvarn", "delete from t_users where user_id between 991001 and 991007");
         fixture::removeTestSettlements();
         testdb::dropLinkIfAny(Login);
+        testdb::dropLinkIfAny(RunLogin);
     }
     void init() {
         work = std::make_unique<QTemporaryDir>();
         fixture::prepareWorkFolder(work->path());
         QDir::setCurrent(work->path());
-        dm = std::make_unique<TdmCommon>();
-        dm->SQLConnectionKvarn.open();
+        dm = fixture::signedInDataModule(RunLogin);
         observer = {};
         sheet = {};
         last = {};

@@ -131,6 +131,7 @@ private slots:
         dlg = std::make_unique<TPasswordDlg>();
         session() = {};
         testdb::dropLinkIfAny(Login);
+        testdb::forgetFailedSignIns();
     }
     void cleanup() {
         dlg.reset();
@@ -256,12 +257,14 @@ private slots:
     }
 
     void trimmedLowerCaseNameSignsInAndStaleLinkIsReplaced() {
-        // A link left behind under the same name, with a password that no longer works.
-        TdmCommon other;
-        other.SQLConnectionKvarn.open();
-        other.SQLConnectionKvarn.executeDirect(
-            "create database link sitest connect to sitest identified by \"old\" using "
-            "'127.0.0.1:55432/kvarn'");
+        // A link left behind under the same name by a connection that ended,
+        // with a password that no longer works.
+        {
+            TdmCommon other;
+            QVERIFY(fixture::signInThroughDialog(other, Login, Right));
+        }
+        testdb::exec("report", "alter user mapping for tulmina_links server sitest "
+                               "options (set password 'old')");
         signIn({typeAndOk("  " + Login + " ", " " + Right + "\t")});
         QVERIFY(!signInState().SignInPending);
         QCOMPARE(session().OperatorLogin, QString("SITEST"));
@@ -318,19 +321,20 @@ private slots:
             QVERIFY(dm->sqTownId.released());
             QVERIFY(dm->sqCreateDropChannel.released());
         }
-        // Dropped already by another sign-in under the same name: closes, no word.
-        ModalDriver driver;
-        {
+        // Dropped already, or held by another connection signed in under that
+        // name: closes, no word, and the other connection's link stays.
+        TdmCommon other;
+        for (bool heldElsewhere : {false, true}) {
+            if (heldElsewhere)
+                QVERIFY(fixture::signInThroughDialog(other, Login, Right));
             TfmMain window;
             window.setDataModule(dm.get());
             window.show();
             QVERIFY(window.close());
+            QCOMPARE(testdb::linkExists(Login), heldElsewhere);
         }
+        ModalDriver driver;
         // A drop the server refuses is reported and the window stays.
-        TdmCommon other;
-        other.SQLConnectionKvarn.open();
-        other.SQLConnectionKvarn.executeDirect(
-            "create database link sitest connect to sitest identified by \"x\" using 'a'");
         testdb::exec("report", "revoke execute on function tulmina_link.drop_link(text) "
                                "from tulmina_client");
         const auto grantAgain = qScopeGuard([] {
@@ -338,7 +342,7 @@ private slots:
                                    "to tulmina_client");
         });
         TfmMain window;
-        window.setDataModule(dm.get());
+        window.setDataModule(&other);
         window.show();
         driver.press("OK");
         QTimer::singleShot(0, &window, &QWidget::close);

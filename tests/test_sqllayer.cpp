@@ -6,6 +6,7 @@
 #include "data/SqlLexer.h"
 #include "data/fmCommonDM.h"
 #include "tests/support/TestDb.h"
+#include "tests/support/WindowFixture.h"
 
 #include <QDate>
 #include <QtTest>
@@ -29,8 +30,7 @@ class TestSqlLayer : public QObject {
 
 private slots:
     void initTestCase() {
-        dm = std::make_unique<TdmCommon>();
-        dm->SQLConnectionKvarn.open();
+        dm = fixture::signedInDataModule("sqllayer");
         testdb::exec("report", "delete from lst_deb_always where town_id = " + TestTown);
         testdb::exec("report", "insert into lst_deb_always values "
                                "('4217220001', -10, 1, " +
@@ -51,6 +51,7 @@ private slots:
     void cleanupTestCase() {
         testdb::exec("report", "delete from lst_deb_always where town_id = " + TestTown);
         dm.reset();
+        testdb::dropLinkIfAny("sqllayer");
     }
 
     void lexerFindsParametersOnlyInCode() {
@@ -93,10 +94,12 @@ private slots:
                      c.values[2].second.toString(),
                  QString("IvanovaIvanovap'w"));
         QCOMPARE(c.secret, QString("p'w"));
-        QVERIFY(c.linkStatement);
+        QCOMPARE(c.link, oracle::LinkAction::Create);
+        QCOMPARE(c.linkName, QString("ivanova"));
         const auto d = oracle::translate("drop database link IVANOVA");
         QCOMPARE(d.sql, QString("select tulmina_link.drop_link(:tulmina_link_name)"));
         QCOMPARE(d.values[0].second.toString(), QString("IVANOVA"));
+        QCOMPARE(d.link, oracle::LinkAction::Drop);
         QVERIFY_THROWS_EXCEPTION(DbError, oracle::translate("create database link x connect to y"));
     }
 

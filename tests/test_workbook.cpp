@@ -84,6 +84,7 @@ private slots:
     }
     void cleanupTestCase() {
         dm.reset();
+        testdb::dropLinkIfAny("wbrun");
         office.reset();
         if (reader)
             reader->terminate();
@@ -101,8 +102,7 @@ private slots:
         for (const char* t : {"pays_debs_tmp", "pays_debs_tmp_r"})
             testdb::exec("report",
                          QString("delete from %1 where user_id between 992001 and 992009").arg(t));
-        dm = std::make_unique<TdmCommon>();
-        dm->SQLConnectionKvarn.open();
+        dm = fixture::signedInDataModule("wbrun");
         observer = {};
     }
     void cleanup() { dm.reset(); }

@@ -82,6 +82,24 @@ void dropOperator(const QString& login) {
     exec("kvarn", QStringLiteral("drop role if exists %1").arg(login.toLower()));
 }
 
+void ensureOperator(const QString& login, const QString& password) {
+    const QString role = login.toLower();
+    if (scalar("kvarn",
+               QStringLiteral("select count(*) from pg_roles where rolname = '%1'").arg(role))
+            .toInt() == 0) {
+        createOperator(
+            login, password, QStringLiteral("Тест ") + login,
+            scalar("kvarn", "select coalesce(max(oper_id), 0) + 1 from t_operators").toInt());
+        return;
+    }
+    exec("kvarn", QStringLiteral("alter role %1 password '%2'")
+                      .arg(role, QString(password).replace("'", "''")));
+}
+
+void forgetFailedSignIns() {
+    exec("report", "delete from tulmina_auth.failures");
+}
+
 QStringList snapshotUsers(const QString& table, qint64 first, qint64 last) {
     return column("report", QStringLiteral("select user_id from %1 where user_id between %2 and %3 "
                                            "and pay_date = current_date order by 1")
@@ -109,6 +127,7 @@ void dropLinkIfAny(const QString& linkName) {
     const QString n = linkName.toLower();
     exec("report", QStringLiteral("drop server if exists %1 cascade").arg(n));
     exec("report", QStringLiteral("drop schema if exists %1 cascade").arg(n));
+    exec("report", QStringLiteral("delete from tulmina_auth.holders where link = '%1'").arg(n));
 }
 
 RefusedSnapshot::RefusedSnapshot(qint64 userId) {

@@ -17,13 +17,20 @@ QVariant scalar(const QString& database, const QString& sql);
 void createOperator(const QString& login, const QString& password, const QVariant& operatorName,
                     int operId);
 void dropOperator(const QString& login);
+// The operator with that password: made when the billing database lacks it.
+void ensureOperator(const QString& login, const QString& password);
+
+// The reporting database forgets the failed password checks it counts for its
+// limits: tests sign in from one address, many times a minute.
+void forgetFailedSignIns();
 
 // Snapshot rows of today in one of the two tables whose user ids lie in a
 // test's own range, as sorted user ids.
 QStringList snapshotUsers(const QString& table, qint64 first, qint64 last);
 void removeSnapshots(qint64 first, qint64 last);
 
-// Drops a per-user link left behind by a test, whatever its state.
+// Drops a per-user link left behind by a test, whatever its state, with the
+// record of the connections signed in through it.
 void dropLinkIfAny(const QString& linkName);
 bool linkExists(const QString& linkName);
 

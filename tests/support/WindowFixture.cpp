@@ -50,16 +50,28 @@ void removeTestSettlements() {
     testdb::exec("report", "delete from atstown where name like 'Тест%'");
 }
 
-std::unique_ptr<TdmCommon> signedInDataModule(const QString& login) {
+std::unique_ptr<TdmCommon> signedInDataModule(const QString& login, const QString& password) {
+    testdb::forgetFailedSignIns();
     testdb::dropLinkIfAny(login);
+    testdb::ensureOperator(login, password);
     auto dm = std::make_unique<TdmCommon>();
     dm->SQLConnectionKvarn.open();
     dm->SQLConnectionKvarn.executeDirect(
-        QStringLiteral("create database link %1 connect to %1 identified by \"x\" using "
+        QStringLiteral("create database link %1 connect to %1 identified by \"%2\" using "
                        "'127.0.0.1:55432/kvarn'")
-            .arg(login));
+            .arg(login, password));
+    if (!signedInOnServer(*dm))
+        throw std::runtime_error("the test operator " + login.toStdString() + " is not signed in");
     session() = {login.toUpper(), 10000, QStringLiteral("Тест")};
     return dm;
+}
+
+bool signedInOnServer(TdmCommon& dm) {
+    SqlQuery q(
+        dm.SQLConnectionKvarn, QStringLiteral("signedIn"),
+        {QStringLiteral("select case when tulmina_auth.signed_in() then 1 else 0 end as yes")});
+    q.openWhole();
+    return q.asString(QStringLiteral("yes")) == QLatin1String("1");
 }
 
 std::unique_ptr<TfmMain> shownWindow(TdmCommon& dm, const QString& firstSettlement,
@@ -107,6 +119,7 @@ ModalDriver::Action typeSignIn(const QString& user, const QString& password) {
 }
 
 bool signInThroughDialog(TdmCommon& dm, const QString& user, const QString& password) {
+    testdb::forgetFailedSignIns();
     TPasswordDlg dialog;
     ModalDriver driver;
     driver.then(typeSignIn(user, password));

@@ -34,9 +34,15 @@ void addDebtors(const Settlement& s, const QList<Debtor>& debtors);
 void removeDebtors(const Settlement& s);
 void removeTestSettlements(); // every settlement whose name begins "Тест"
 
-// A data module signed in as a test operator: its link exists and the session
-// names it, so the window's close can drop it.
-std::unique_ptr<TdmCommon> signedInDataModule(const QString& login);
+// A data module signed in as a test operator, made with that password when
+// the billing database lacks it: the server checked the password, the link
+// exists and the session names it, so the window's close can drop it.
+inline const QString OperatorPassword = QStringLiteral("test-pw1");
+std::unique_ptr<TdmCommon> signedInDataModule(const QString& login,
+                                              const QString& password = OperatorPassword);
+// Whether the reporting database counts the data module's connection as
+// signed in.
+bool signedInOnServer(TdmCommon& dm);
 
 // The window after its first showing, answered "OK", with the initial load
 // restricted to one settlement.
