@@ -489,10 +489,15 @@ begin
     if remote_password is null or remote_password = '' then
         raise exception 'пароль пользователя биллинга пуст' using errcode = '28P01';
     end if;
+    -- A name is taken by anything but a link of ours: a server, or a schema
+    -- that is not the schema of a link.
     if exists (select from pg_foreign_server
                 where srvname = this_link and srvowner <> 'tulmina_links'::regrole)
        or exists (select from pg_namespace
-                   where nspname = this_link and nspowner <> 'tulmina_links'::regrole) then
+                   where nspname = this_link
+                     and (nspowner <> 'tulmina_links'::regrole
+                          or not exists (select from pg_foreign_server
+                                          where srvname = this_link))) then
         raise exception 'связь с базой данных «%» уже есть', upper(this_link)
             using errcode = '42710';
     end if;

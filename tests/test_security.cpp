@@ -1,10 +1,12 @@
 // What someone who reads the service account out of the program can do with
 // it, tried on the stand-in while an operator is signed in through the
-// program: every secret stays unreadable, every misuse is refused, the
-// operator's password is in no view and no log, and values reach the server
-// bound whatever the session's settings.
+// program: alone, the account reads no subscriber data and changes nothing;
+// every secret stays unreadable, every misuse is refused, password guessing
+// is slowed, the operator's password is in no view and no log, and values
+// reach the server bound whatever the session's settings.
 #include "app/SignIn.h"
 #include "app/fmPassword.h"
+#include "data/Libpq.h"
 #include "data/fmCommonDM.h"
 #include "lists/GenerationRun.h"
 #include "tests/support/ModalDriver.h"
@@ -19,6 +21,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -31,33 +34,136 @@ const QString Login = QStringLiteral("secop");
 const QString TypedPassword = QStringLiteral("Сек'рет\\pw;--1");
 // Part of it that a row's text form keeps as it is (a backslash is doubled there).
 const QString PasswordMark = QStringLiteral("pw;--1");
+// How the server refuses subscriber data to a connection no operator signed in on.
+const QString Closed = QStringLiteral("данные абонентов открыты только после входа оператора");
 
-// A connection with the service account the program holds, as anyone who
-// reads it out of the program can open one; TLS as the server demands.
+// A subscriber of the tests' own in every relation that holds subscriber
+// data, and the texts by which a row of it is known.
+const fixture::Settlement MarkerTown{"Тест-Маркер", "2799999900960", "2799999900000", {"421996"}};
+constexpr qint64 MarkerUser = 996001;
+const QStringList Markers{"Маркерова", "MRK996001", "4219960001", "Тест-Маркер"};
+
+// The service account the program holds, as anyone who reads it out of the
+// program can use it.
+QSqlDatabase serviceDatabase(const QString& name, const QString& database, const QString& sslmode) {
+    TdmCommon dm;
+    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", name);
+    db.setHostName("127.0.0.1");
+    db.setPort(55432);
+    db.setDatabaseName(database);
+    db.setUserName(dm.SQLConnectionKvarn.param("User_Name"));
+    db.setPassword(dm.SQLConnectionKvarn.param("Password"));
+    db.setConnectOptions("sslmode=" + sslmode +
+                         ";sslrootcert=" + dm.SQLConnectionKvarn.trustedCa());
+    return db;
+}
+
+// One shared connection per database and TLS mode, never signed in.
 QSqlDatabase asService(const QString& database = "report", const QString& sslmode = "verify-full") {
     const QString name = "svc-" + database + "-" + sslmode;
-    if (!QSqlDatabase::contains(name)) {
-        TdmCommon dm;
-        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", name);
-        db.setHostName("127.0.0.1");
-        db.setPort(55432);
-        db.setDatabaseName(database);
-        db.setUserName(dm.SQLConnectionKvarn.param("User_Name"));
-        db.setPassword(dm.SQLConnectionKvarn.param("Password"));
-        db.setConnectOptions("sslmode=" + sslmode +
-                             ";sslrootcert=" + dm.SQLConnectionKvarn.trustedCa());
-    }
+    if (!QSqlDatabase::contains(name))
+        serviceDatabase(name, database, sslmode);
     QSqlDatabase db = QSqlDatabase::database(name, false);
     db.open();
     return db;
 }
 
-// Everything the service account can read in one relation, as text.
-QString everythingIn(QSqlDatabase& db, const QString& relation) {
+// A connection of its own with the service account, closed at its end.
+class ServiceConnection {
+public:
+    ServiceConnection() : name_(QStringLiteral("svc-own-%1").arg(++count_)) {
+        db_ = serviceDatabase(name_, "report", "verify-full");
+        if (!db_.open())
+            qFatal("service connection: %s", qPrintable(db_.lastError().text()));
+    }
+    ~ServiceConnection() {
+        db_.close();
+        db_ = {};
+        QSqlDatabase::removeDatabase(name_);
+    }
+    QSqlDatabase& db() { return db_; }
+    // A statement with values bound on the wire, as the program sends them.
+    pq::Result bound(const QString& sql, const QList<QVariant>& values) {
+        return pq::exec(*static_cast<pg_conn* const*>(db_.driver()->handle().constData()), sql,
+                        values);
+    }
+    QVariant scalar(const QString& sql) {
+        QSqlQuery q(db_);
+        return q.exec(sql) && q.next() ? q.value(0) : QVariant();
+    }
+    QString pid() { return scalar("select pg_backend_pid()").toString(); }
+    // The billing check of create_link: null unless it signed the connection in.
+    QVariant createLink(const QString& user, const QString& password) {
+        const pq::Result r = bound("select tulmina_link.create_link($1, $1, $2)", {user, password});
+        return r.ok() ? r.value(0, 0) : QVariant(QStringLiteral("error: ") + r.errorMessage());
+    }
+    bool signedIn() { return scalar("select tulmina_auth.signed_in()").toBool(); }
+
+private:
+    static inline int count_ = 0;
+    QString name_;
+    QSqlDatabase db_;
+};
+
+// Everything the service account can read in one relation, as text; or the
+// error that refused it.
+QString everythingIn(QSqlDatabase& db, const QString& relation, QSqlError* refusal = nullptr) {
     QSqlQuery q(db);
-    if (!q.exec("select string_agg(t::text, ' ') from " + relation + " t"))
+    if (!q.exec("select string_agg(t::text, ' ') from " + relation + " t")) {
+        if (refusal)
+            *refusal = q.lastError();
         return {};
+    }
     return q.next() ? q.value(0).toString() : QString();
+}
+
+// Every relation the account may select from, by qualified name.
+QStringList readableRelations(QSqlDatabase& db) {
+    QSqlQuery relations(db);
+    relations.exec("select format('%I.%I', n.nspname, c.relname) from pg_class c "
+                   "join pg_namespace n on n.oid = c.relnamespace "
+                   "where c.relkind in ('r', 'v', 'm', 'f', 'p') "
+                   "and has_table_privilege(c.oid, 'select') order by 1");
+    QStringList names;
+    while (relations.next())
+        names << relations.value(0).toString();
+    return names;
+}
+
+// The server's log from the moment this was made.
+class ServerLog {
+public:
+    ServerLog()
+        : path_(testdb::scalar("report", "select setting || '/../server.log' from pg_settings "
+                                         "where name = 'data_directory'")
+                    .toString()),
+          from_(size()) {}
+    QString written() const {
+        return testdb::scalar("report", QString("select pg_read_file('%1', %2, %3)")
+                                            .arg(path_)
+                                            .arg(from_)
+                                            .arg(size() - from_))
+            .toString();
+    }
+
+private:
+    qint64 size() const {
+        return testdb::scalar("report", "select (pg_stat_file('" + path_ + "')).size").toLongLong();
+    }
+    QString path_;
+    qint64 from_;
+};
+
+// Audit rows of the tests' operator, as "event|list kind|settlement|row count".
+QStringList auditOf(const QString& operatorName, const QString& since) {
+    return testdb::column("report",
+                          QString("select concat_ws('|', event, list_kind, settlement, row_count) "
+                                  "from tulmina_audit.events where operator = '%1' and at >= '%2' "
+                                  "order by at")
+                              .arg(operatorName, since));
+}
+QString serverNow() {
+    return testdb::scalar("report", "select clock_timestamp()::text").toString();
 }
 } // namespace
 
@@ -72,15 +178,279 @@ class TestSecurity : public QObject {
     }
 
 private slots:
+    // The program's own read of one marker value of a relation, the value
+    // bound as the program binds every value.
+    int signedInCount(const QString& relation, const QString& column, const QString& value) {
+        SqlQuery q(signedIn->SQLConnectionKvarn, "count",
+                   {"select count(*) as n from " + relation + " where " + column + " = :v"});
+        q.setParam("v", value);
+        q.openWhole();
+        return int(q.asFloat("n"));
+    }
+    // Signs in, or is refused, through the program's dialog; the message line.
+    QString typedSignIn(TdmCommon& dm, const QString& password) {
+        TPasswordDlg dialog;
+        ModalDriver driver;
+        driver.then(fixture::typeSignIn(Login, password));
+        driver.then([](QWidget* w) { qobject_cast<TPasswordDlg*>(w)->reject(); });
+        runSignInLoop(dialog, dm);
+        return signInState().SignInPending ? dialog.Label3->text() : QString("signed in");
+    }
+
+private slots:
     void initTestCase() {
         testdb::createOperator(Login, TypedPassword, "Защищённая Вера", 61);
         testdb::dropLinkIfAny(Login);
+        fixture::removeTestSettlements();
+        fixture::addSettlement(MarkerTown);
+        fixture::removeDebtors(MarkerTown);
+        fixture::addDebtors(MarkerTown, {{"4219960001", -77, MarkerUser}});
+        testdb::exec("kvarn", QString("delete from t_users where user_id = %1").arg(MarkerUser));
+        testdb::exec("kvarn",
+                     QString("insert into t_users (user_id, account, name, flat, house_id, "
+                             "phone) select %1, 'MRK996001', 'Маркерова Зоя', '9', "
+                             "min(house_id), '4219960001' from o_houses")
+                         .arg(MarkerUser));
         signIn(TypedPassword);
     }
     void cleanupTestCase() {
         signedIn.reset();
         testdb::dropLinkIfAny(Login);
         testdb::dropOperator(Login);
+        fixture::removeDebtors(MarkerTown);
+        fixture::removeTestSettlements();
+        testdb::exec("kvarn", QString("delete from t_users where user_id = %1").arg(MarkerUser));
+        testdb::forgetFailedSignIns();
+    }
+
+    // Beside the program's signed-in connection, a connection of the service
+    // account alone reads every relation it may select from whole, and finds
+    // no subscriber's row: each relation that holds them refuses it. So after
+    // a refused password, and with the record an ended connection left under
+    // the process id the system handed out again.
+    void aConnectionWithoutSignInReadsNoSubscriberRow_data() {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("fresh") << "";
+        QTest::newRow("after a refused password") << "refused";
+        QTest::newRow("under the process id of an ended sign-in") << "reused pid";
+    }
+    void aConnectionWithoutSignInReadsNoSubscriberRow() {
+        QFETCH(QString, before);
+        // What the program reads once signed in holds the markers.
+        QCOMPARE(signedInCount("lst_deb_always", "phone", "4219960001"), 1);
+        QCOMPARE(signedInCount("t_users@kna", "name", "Маркерова Зоя"), 1);
+        QCOMPARE(signedInCount("atstown", "name", "Тест-Маркер"), 1);
+        QString endedPid, endedStart;
+        if (before == "reused pid") {
+            ServiceConnection ended;
+            QVERIFY(!ended.createLink(Login, TypedPassword).isNull());
+            QVERIFY(ended.signedIn());
+            endedPid = ended.pid();
+            endedStart = ended
+                             .scalar("select backend_start::text from pg_stat_activity "
+                                     "where pid = pg_backend_pid()")
+                             .toString();
+        }
+        ServiceConnection bare;
+        if (before == "refused")
+            QVERIFY(bare.createLink(Login, "wrong-guess").isNull());
+        if (before == "reused pid") // the system hands the ended one's process id out again
+            testdb::exec("report", QString("update tulmina_auth.holders set pid = %1 where pid = "
+                                           "%2 and backend_start = '%3'")
+                                       .arg(bare.pid(), endedPid, endedStart));
+        QCOMPARE(testdb::scalar("report", "select count(*) from tulmina_auth.holders where pid = " +
+                                              bare.pid())
+                     .toInt(),
+                 before == "reused pid" ? 1 : 0);
+        QVERIFY(!bare.signedIn());
+        QStringList refused;
+        for (const QString& relation : readableRelations(bare.db())) {
+            QSqlError refusal;
+            const QString text = everythingIn(bare.db(), relation, &refusal);
+            for (const QString& marker : Markers)
+                QVERIFY2(!text.contains(marker), qPrintable(relation + ": " + marker));
+            if (refusal.isValid()) {
+                QVERIFY2(refusal.nativeErrorCode() == "42501",
+                         qPrintable(relation + ": " + refusal.databaseText()));
+                refused << relation;
+            }
+        }
+        for (const char* r : {"public.lst_deb_always", "public.atstown", "kna.t_users",
+                              "kna.o_houses", "kna.t_streets_ref", "kna.t_street_type",
+                              "kna.t_town", "kna.t_town_type", "secop.t_operators"})
+            QVERIFY2(refused.contains(r), r);
+        QCOMPARE(bare.scalar("select count(*) from pg_stats where tablename in "
+                             "('lst_deb_always', 'atstown', 't_users')")
+                     .toInt(),
+                 0);
+    }
+
+    // Statements that would let a row through before the check, or print it
+    // in an error, are refused before any row is read.
+    void subscriberDataIsRefusedBeforeAnyRow_data() {
+        QTest::addColumn<QString>("statement");
+        for (const char* sql :
+             {"select count(*) from kna.t_users", "select * from kna.t_users where name::int = 1",
+              "select * from (values (1)) v left join kna.t_users t on t.name::int = v.column1",
+              "select (select max(name::int) from kna.t_users)",
+              "with u as materialized (select * from kna.t_users) select * from u "
+              "where name::int = 1",
+              "select 1 from kna.t_users u join kna.o_houses h using (house_id) "
+              "where u.name::int = 1",
+              "select * from kna.t_users u, lateral (select u.name::int) x",
+              "select phone::int from lst_deb_always",
+              "select * from lst_deb_always where phone::int = 1 or cur_deb > 0",
+              "select name::int from atstown union select 1",
+              "insert into pays_debs_tmp values (1, current_date)",
+              "insert into pays_debs_tmp_r select 2, current_date"})
+            QTest::newRow(sql) << QString(sql);
+    }
+    void subscriberDataIsRefusedBeforeAnyRow() {
+        QFETCH(QString, statement);
+        const auto snapshots = [] {
+            return testdb::scalar("report", "select (select count(*) from pays_debs_tmp) + "
+                                            "(select count(*) from pays_debs_tmp_r)")
+                .toInt();
+        };
+        const int before = snapshots();
+        QSqlDatabase db = asService();
+        QSqlQuery q(db);
+        QVERIFY2(!q.exec(statement), "the server took it");
+        QVERIFY2(q.lastError().databaseText().contains(Closed),
+                 qPrintable(q.lastError().databaseText()));
+        QCOMPARE(snapshots(), before);
+    }
+
+    // A link belongs to the connections signed in through it: a second
+    // workstation signs in under the same name and both read through it, a
+    // wrong password under that name changes nothing for them, another
+    // connection cannot drop it, and each closes for itself.
+    void linksBelongToTheirConnections() {
+        TdmCommon second;
+        QCOMPARE(typedSignIn(second, TypedPassword), QString("signed in"));
+        TdmCommon mistyped;
+        QCOMPARE(typedSignIn(mistyped, "Сек'рет"), QString("Попробуйте еще раз"));
+        QVERIFY(!fixture::signedInOnServer(mistyped));
+        ServiceConnection other;
+        QVERIFY(!other.bound("select tulmina_link.drop_link($1)", {Login}).ok());
+        for (TdmCommon* dm : {signedIn.get(), &second}) {
+            QVERIFY(fixture::signedInOnServer(*dm));
+            SqlQuery q(dm->SQLConnectionKvarn, "lookup",
+                       {"select t.name from t_operators@secop t where t.login_name = 'SECOP'"});
+            q.openWhole();
+            QCOMPARE(q.asString("name"), QString("Защищённая Вера"));
+        }
+        second.SQLConnectionKvarn.executeDirect("drop database link " + Login);
+        QVERIFY(!fixture::signedInOnServer(second));
+        QVERIFY(fixture::signedInOnServer(*signedIn));
+        QVERIFY(testdb::linkExists(Login));
+    }
+
+    // Wrong passwords are counted by the server: five in a minute for one
+    // operator name, or from one client address, and the next check is not
+    // made, the right password's neither; a right password after a mistyped
+    // one signs in at once.
+    void quickWrongPasswordsAreLimited_data() {
+        QTest::addColumn<QStringList>("wrongNames");
+        QTest::addColumn<bool>("rightSignsIn");
+        QTest::newRow("one mistyped") << QStringList{Login} << true;
+        QTest::newRow("five for one name") << QStringList(5, Login) << false;
+        QTest::newRow("five from one address")
+            << QStringList{"guess1", "guess2", "guess3", "guess4", "guess5"} << false;
+    }
+    void quickWrongPasswordsAreLimited() {
+        QFETCH(QStringList, wrongNames);
+        QFETCH(bool, rightSignsIn);
+        testdb::forgetFailedSignIns();
+        const auto forget = qScopeGuard([] { testdb::forgetFailedSignIns(); });
+        const QString since = serverNow();
+        ServiceConnection guesser;
+        for (const QString& name : wrongNames)
+            QVERIFY(guesser.createLink(name, "wrong-guess").isNull());
+        ServiceConnection user;
+        const QVariant token = user.createLink(Login, TypedPassword);
+        QCOMPARE(!token.isNull(), rightSignsIn);
+        QCOMPARE(user.signedIn(), rightSignsIn);
+        QCOMPARE(testdb::column("report", "select event from tulmina_audit.events where at >= '" +
+                                              since + "' order by at"),
+                 QStringList(wrongNames.size(), "refused")
+                     << (rightSignsIn ? "sign-in" : "limited"));
+        if (rightSignsIn)
+            return;
+        // A minute on, the right password signs in again.
+        testdb::exec("report", "update tulmina_auth.failures set at = at - interval '61 seconds'");
+        QVERIFY(!user.createLink(Login, TypedPassword).isNull());
+        QVERIFY(user.signedIn());
+    }
+
+    // Sign-ins and runs are in the audit trail, which the account cannot read.
+    void theAuditTrailHoldsSignInsAndRuns() {
+        const QString since = serverNow();
+        TdmCommon dm;
+        QCOMPARE(typedSignIn(dm, TypedPassword), QString("signed in"));
+        QTemporaryDir work;
+        fixture::prepareWorkFolder(work.path());
+        QDir::setCurrent(work.path());
+        RecordingObserver observer;
+        RunParameters p;
+        p.settlement = {MarkerTown.name, MarkerTown.townId, MarkerTown.territory, false};
+        p.exchangeCount = 1;
+        p.listKind = CallRound;
+        p.listKindText = "Тулмин";
+        const RunOutcome run = GenerationRun(dm, observer).run(p, nullptr);
+        QDir::setCurrent("/");
+        QCOMPARE(run.debtorCount, 1);
+        dm.SQLConnectionKvarn.executeDirect("drop database link " + Login);
+        QCOMPARE(auditOf(Login, since),
+                 QStringList({"sign-in", "run|Тулмин|Тест-Маркер|1", "sign-out"}));
+        QCOMPARE(testdb::scalar("report", "select host(client_addr) from tulmina_audit.events "
+                                          "where at >= '" +
+                                              since + "' and event = 'sign-in'")
+                     .toString(),
+                 QString("127.0.0.1"));
+        QSqlQuery read(asService());
+        QVERIFY(!read.exec("select * from tulmina_audit.events"));
+        QCOMPARE(read.lastError().nativeErrorCode(), QString("42501"));
+    }
+
+    // The account may set its own defaults of user settings (a PostgreSQL
+    // rule), the logging of failing statements' values among them. Through
+    // the program's connection a typed password stays out of the log all the
+    // same, also in a statement that fails; without the program's own
+    // setting, such a value is written there.
+    void aDefaultTheAccountSetsLogsNoPassword() {
+        testdb::exec("report", "create schema halflink");
+        testdb::createOperator("halflink", "half-pw1", "Половинкин", 62);
+        const auto restore = qScopeGuard([] {
+            testdb::exec("report",
+                         "alter role tulmina_svc set log_parameter_max_length_on_error = 0");
+            testdb::exec("report", "drop schema halflink");
+            testdb::dropOperator("halflink");
+        });
+        QSqlQuery misuse(asService());
+        QVERIFY2(misuse.exec("alter role tulmina_svc set log_parameter_max_length_on_error = -1"),
+                 qPrintable(misuse.lastError().text()));
+        const ServerLog log;
+        {
+            ServiceConnection raw; // takes the account's new default
+            QVERIFY(!raw.bound("select tulmina_link.create_link($1, $1, $2)",
+                               {"halflink", "control-mark-1"})
+                         .ok());
+        }
+        TdmCommon dm;
+        TPasswordDlg dialog;
+        ModalDriver driver;
+        driver.then(fixture::typeSignIn("halflink", "typed-mark-2"));
+        driver.then(fixture::typeSignIn(Login, "typed-mark-3"));
+        driver.then([](QWidget* w) { qobject_cast<TPasswordDlg*>(w)->reject(); });
+        testdb::forgetFailedSignIns();
+        runSignInLoop(dialog, dm);
+        QCOMPARE(signInState().SignInAttempts, 3);
+        QTest::qWait(200); // the server writes its log
+        const QString written = log.written();
+        QVERIFY2(written.contains("control-mark-1"), qPrintable(written));
+        QVERIFY2(written.contains("уже есть"), qPrintable(written)); // the program's create failed
+        QVERIFY(!written.contains("typed-mark"));
     }
 
     // No relation the service account can read holds the signed-in operator's
@@ -148,7 +518,18 @@ private slots:
             "grant tulmina_owner to tulmina_svc",
             "alter role tulmina_svc reset log_parameter_max_length",
             "alter role tulmina_svc set log_min_error_statement = 'error'",
-            "set log_statement = 'none'"};
+            "set log_statement = 'none'",
+            // the record of signed-in connections, the limits and the audit trail
+            "select * from tulmina_auth.holders", "delete from tulmina_auth.failures",
+            "insert into tulmina_auth.holders values "
+            "('secop', pg_backend_pid(), now(), 'x', null, 'x', now())",
+            "select * from tulmina_audit.events", "delete from tulmina_audit.events",
+            "select tulmina_audit.record_run('Анализ', 'x', '1', 1)",
+            "select tulmina_link.resume_link('secop', 'a guessed token')",
+            "select tulmina_link.operators_of('secop')", "select * from secop.t_operators",
+            "select tulmina_link.drop_link('secop')",
+            "select tulmina_link.create_link('tulmina_auth', 'x', 'y')",
+            "select tulmina_link.prepare_link('secop', 'secop', 'x')"};
         for (const QString& m : misuses)
             QTest::newRow(qPrintable(m.left(60))) << m;
     }
@@ -167,6 +548,7 @@ private slots:
     void onlyTheReportingDatabaseOverTls() {
         QVERIFY(!asService("kvarn").isOpen());
         QVERIFY(!asService("postgres").isOpen());
+        QVERIFY(!asService("template1").isOpen());
         QVERIFY(!asService("report", "disable").isOpen());
         QVERIFY(asService("report").isOpen());
     }
@@ -174,11 +556,6 @@ private slots:
     // Even with every statement logged, the sign-in leaves no password in the
     // server's log.
     void thePasswordIsNotLogged() {
-        const QString log = testdb::scalar("report", "select setting || '/../server.log' from "
-                                                     "pg_settings where name = 'data_directory'")
-                                .toString();
-        const qint64 before =
-            testdb::scalar("report", "select (pg_stat_file('" + log + "')).size").toLongLong();
         testdb::exec("report", "alter system set log_statement = 'all'");
         testdb::exec("report", "select pg_reload_conf()");
         const auto quiet = qScopeGuard([] {
@@ -186,14 +563,10 @@ private slots:
             testdb::exec("report", "select pg_reload_conf()");
         });
         QTest::qWait(200); // the server rereads its settings
+        const ServerLog log;
         signedIn->SQLConnectionKvarn.executeDirect("drop database link " + Login);
         signIn(TypedPassword);
-        const QString written =
-            testdb::scalar("report", QString("select pg_read_file('%1', %2, (pg_stat_file('%1'))"
-                                             ".size - %2)")
-                                         .arg(log)
-                                         .arg(before))
-                .toString();
+        const QString written = log.written();
         QVERIFY2(written.contains("tulmina_link.create_link($1, $2, $3)"), qPrintable(written));
         QVERIFY(!written.contains(PasswordMark));
     }

@@ -84,12 +84,14 @@ void dropOperator(const QString& login) {
 
 void ensureOperator(const QString& login, const QString& password) {
     const QString role = login.toLower();
-    if (scalar("kvarn",
-               QStringLiteral("select count(*) from pg_roles where rolname = '%1'").arg(role))
+    if (scalar("kvarn", QStringLiteral("select count(*) from pg_roles r join t_operators o on "
+                                       "o.login_name = upper(r.rolname) where r.rolname = '%1'")
+                            .arg(role))
             .toInt() == 0) {
+        // An id above those the tests give their own operators.
         createOperator(
             login, password, QStringLiteral("Тест ") + login,
-            scalar("kvarn", "select coalesce(max(oper_id), 0) + 1 from t_operators").toInt());
+            scalar("kvarn", "select greatest(max(oper_id), 1000) + 1 from t_operators").toInt());
         return;
     }
     exec("kvarn", QStringLiteral("alter role %1 password '%2'")
