@@ -1,8 +1,9 @@
 // Benchmarks of the program against the stand-in and a headless LibreOffice.
-//   tulmina_bench [all|launch|signin|settlement|callround N|analysis N [block]|sample]
+//   tulmina_bench [all|launch|signin|settlement|guessing|callround N|analysis N [block]|sample]
 // "all" (the default) measures everything and ends with the lines
 // "total <seconds> s" (the 10,000-debtor "Анализ" run) and "ratio <program/floor>".
 // "sample" times an "Анализ" of the largest settlement of the loaded sample data.
+// "guessing" tries wrong passwords as someone holding the service account would.
 #include "app/SignIn.h"
 #include "app/fmPassword.h"
 #include "data/OracleDialect.h"
@@ -222,6 +223,51 @@ void benchSignIn() {
     std::printf("sign-in, OK to signed in: median of 10 %.3f s\n", median(times));
 }
 
+// Password guessing with the service account alone: one connection of its own
+// (TLS, its certificate unchecked, as an attacker's may be), the sign-in's
+// statements with a wrong password each time: the link made, the operator
+// looked up through it, the link dropped. Statements may fail; each round is
+// one guess.
+void benchGuessing() {
+    constexpr int Guesses = 12;
+    const auto forget = [] {
+        try {
+            testdb::forgetFailedSignIns();
+        } catch (const std::exception&) { // a server without limits keeps no failures
+        }
+    };
+    forget();
+    TdmCommon dm;
+    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "guesser");
+    db.setHostName("127.0.0.1");
+    db.setPort(55432);
+    db.setDatabaseName("report");
+    db.setUserName(dm.SQLConnectionKvarn.param("User_Name"));
+    db.setPassword(dm.SQLConnectionKvarn.param("Password"));
+    db.setConnectOptions("sslmode=require");
+    if (!db.open()) {
+        std::printf("guessing: %s\n", qPrintable(db.lastError().text()));
+        return;
+    }
+    QList<double> times;
+    QElapsedTimer all;
+    all.start();
+    for (int i = 0; i < Guesses; ++i) {
+        QElapsedTimer t;
+        t.start();
+        QSqlQuery q(db);
+        q.exec(QString("select tulmina_link.create_link('ivanova', 'ivanova', 'guess-%1')").arg(i));
+        q.exec("select * from ivanova.t_operators t where t.login_name = 'IVANOVA'");
+        q.exec("select tulmina_link.drop_link('ivanova')");
+        times << secondsSince(t);
+    }
+    const double total = secondsSince(all);
+    std::printf("password guessing, %d wrong passwords on one connection: %.2f s in all, "
+                "%.1f guesses a second (first %.3f s, last %.3f s)\n",
+                Guesses, total, Guesses / total, times.first(), times.last());
+    forget();
+}
+
 void benchCallRound(int debtors) {
     makeBenchData(debtors);
     Session s(Bench.name);
@@ -378,6 +424,7 @@ int main(int argc, char** argv) {
         benchLaunch();
         benchSignIn();
         benchSettlement();
+        benchGuessing();
         removeBenchData();
         testdb::dropLinkIfAny(Login);
         child({"callround", "10000"});
@@ -403,6 +450,8 @@ int main(int argc, char** argv) {
         benchSignIn();
     if (mode == "settlement")
         benchSettlement();
+    if (mode == "guessing")
+        benchGuessing();
     if (mode == "callround")
         benchCallRound(debtors);
     if (mode == "analysis") {

@@ -229,6 +229,22 @@ private slots:
         QVERIFY(!testdb::linkExists(Login));
     }
 
+    // A connection opened again whose sign-in the server no longer knows (its
+    // link dropped meanwhile) gets no subscriber data, and says so: a run never
+    // makes an empty list of a full one.
+    void aSignInTheServerForgotIsTold() {
+        openWindowOn(Town, CallRound);
+        testdb::dropLinkIfAny(Login);
+        testdb::exec("report", "select pg_terminate_backend(" + backendPid() + ")");
+        press(); // the lost connection
+        const QString refused = press();
+        QVERIFY2(refused.startsWith("Ошибка базы данных.") &&
+                     ownWords(refused).startsWith("данные абонентов открыты только после входа"),
+                 qPrintable(refused));
+        QVERIFY(usable());
+        QCOMPARE(QDir("Tulmin/Station").entryList(QDir::Files).size(), 0);
+    }
+
     void serverStoppedThenStartedAgain() {
         openWindowOn(Town, General);
         server("stop");

@@ -31,6 +31,13 @@ done
 [ "$(dpkg-deb -f "$deb" Recommends)" = "libreoffice-l10n-ru" ] ||
     fail "the Russian office is not recommended: $(dpkg-deb -f "$deb" Recommends)"
 lintian --fail-on error "$deb" >"$tmp/lintian.txt" 2>&1 || fail "lintian: $(cat "$tmp/lintian.txt")"
+# The manual page names the reporting server and the CA file the program reads.
+dpkg-deb -x "$deb" "$tmp/man"
+man_page="$(zcat "$tmp/man/usr/share/man/man1/tulmina.1.gz")"
+for key in TULMINA_DB_ALIAS TULMINA_DB_CA_FILE; do
+    value="$(sed -n "s/^$key:[A-Z]*=//p" "$BUILD/CMakeCache.txt")"
+    grep -qF -- "$value" <<<"$man_page" || fail "the manual page does not name $key ($value)"
+done
 desktop-file-validate "$SRC/packaging/tulmina.desktop" || fail "desktop entry"
 
 dpkg-deb -x "$deb" "$tmp/root"
