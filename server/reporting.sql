@@ -572,28 +572,27 @@ begin
     returning operator into signed_out;
     if signed_out is not null then
         perform tulmina_auth.note('sign-out', signed_out, this_link);
+        if exists (select from tulmina_auth.holders h
+                    where h.link = this_link and tulmina_auth.alive(h.pid, h.backend_start))
+           or not exists (select from pg_foreign_server where srvname = this_link) then
+            return; -- the link goes with the last connection signed in through it
+        end if;
     else
         delete from tulmina_auth.refused r
          where r.link = this_link and r.pid = pg_backend_pid() and r.backend_start = started;
         if found then
             return;
         end if;
-    end if;
-    if not exists (select from pg_foreign_server
-                    where srvname = this_link and srvowner = 'tulmina_links'::regrole) then
-        if signed_out is not null then
-            return;
+        if not exists (select from pg_foreign_server
+                        where srvname = this_link and srvowner = 'tulmina_links'::regrole) then
+            raise exception 'связь с базой данных «%» не найдена', upper(this_link)
+                using errcode = '42704';
         end if;
-        raise exception 'связь с базой данных «%» не найдена', upper(this_link)
-            using errcode = '42704';
-    end if;
-    if exists (select from tulmina_auth.holders h
-                where h.link = this_link and tulmina_auth.alive(h.pid, h.backend_start)) then
-        if signed_out is not null then
-            return;
+        if exists (select from tulmina_auth.holders h
+                    where h.link = this_link and tulmina_auth.alive(h.pid, h.backend_start)) then
+            raise exception 'связь с базой данных «%» занята другим соединением', upper(this_link)
+                using errcode = '42501';
         end if;
-        raise exception 'связь с базой данных «%» занята другим соединением', upper(this_link)
-            using errcode = '42501';
     end if;
     execute format('drop server %I cascade', this_link);
     if exists (select from pg_namespace
