@@ -155,18 +155,25 @@ create or replace function tulmina_auth.alive(process integer, started timestamp
     as $$ select exists (select from pg_catalog.pg_stat_get_activity(process) a
                           where a.backend_start = started) $$;
 
+-- The sign-ins of this connection, the latest first; a record whose link has
+-- gone counts no more.
+create or replace function tulmina_auth.sign_ins()
+    returns table (link text, operator text)
+    language sql stable
+as $$
+    select h.link, h.operator
+      from tulmina_auth.holders h
+      join pg_catalog.pg_foreign_server s on s.srvname = h.link
+     where h.pid = pg_catalog.pg_backend_pid() and h.backend_start = tulmina_auth.connection_start()
+     order by h.signed_at desc
+$$;
 -- Whether an operator signed in on this connection through that link, or
--- through any link; a record whose link has gone counts no more.
+-- through any link.
 create or replace function tulmina_auth.holds_link(link_name text) returns boolean
     language sql stable security definer
     set search_path = pg_catalog, pg_temp
-as $$
-    select exists (select from tulmina_auth.holders h
-                     join pg_catalog.pg_foreign_server s on s.srvname = h.link
-                    where h.pid = pg_catalog.pg_backend_pid()
-                      and h.backend_start = tulmina_auth.connection_start()
-                      and (link_name is null or h.link = link_name))
-$$;
+    as $$ select exists (select from tulmina_auth.sign_ins() s
+                          where link_name is null or s.link = link_name) $$;
 create or replace function tulmina_auth.signed_in() returns boolean
     language sql stable security definer
     set search_path = pg_catalog, pg_temp
@@ -212,12 +219,13 @@ create or replace function tulmina_auth.note(event text, operator text, link tex
 alter function tulmina_auth.refuse() owner to tulmina_links;
 alter function tulmina_auth.connection_start() owner to tulmina_links;
 alter function tulmina_auth.alive(integer, timestamptz) owner to tulmina_links;
+alter function tulmina_auth.sign_ins() owner to tulmina_links;
 alter function tulmina_auth.holds_link(text) owner to tulmina_links;
 alter function tulmina_auth.signed_in() owner to tulmina_links;
 alter function tulmina_auth.subscribers_open(name) owner to tulmina_links;
 alter function tulmina_auth.note(text, text, text, text) owner to tulmina_links;
 revoke all on function tulmina_auth.refuse(), tulmina_auth.connection_start(),
-    tulmina_auth.alive(integer, timestamptz),
+    tulmina_auth.alive(integer, timestamptz), tulmina_auth.sign_ins(),
     tulmina_auth.holds_link(text), tulmina_auth.signed_in(), tulmina_auth.note(text, text, text, text)
     from public;
 grant execute on function tulmina_auth.holds_link(text), tulmina_auth.signed_in()
@@ -641,10 +649,7 @@ declare
     who text;
     through text;
 begin
-    select h.operator, h.link into who, through
-      from tulmina_auth.holders h join pg_foreign_server s on s.srvname = h.link
-     where h.pid = pg_backend_pid() and h.backend_start = tulmina_auth.connection_start()
-     order by h.signed_at desc limit 1;
+    select s.operator, s.link into who, through from tulmina_auth.sign_ins() s limit 1;
     if who is null then
         perform tulmina_auth.refuse();
     end if;
