@@ -224,7 +224,7 @@ void benchSignIn() {
 }
 
 // Password guessing with the service account alone: one connection of its own
-// (TLS, its certificate unchecked, as an attacker's may be), the sign-in's
+// (TLS, its certificate not held against the host name), the sign-in's
 // statements with a wrong password each time: the link made, the operator
 // looked up through it, the link dropped. Statements may fail; each round is
 // one guess.
@@ -237,14 +237,7 @@ void benchGuessing() {
         }
     };
     forget();
-    TdmCommon dm;
-    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "guesser");
-    db.setHostName("127.0.0.1");
-    db.setPort(55432);
-    db.setDatabaseName("report");
-    db.setUserName(dm.SQLConnectionKvarn.param("User_Name"));
-    db.setPassword(dm.SQLConnectionKvarn.param("Password"));
-    db.setConnectOptions("sslmode=require");
+    QSqlDatabase db = testdb::serviceAccount("guesser", "report", "require");
     if (!db.open()) {
         std::printf("guessing: %s\n", qPrintable(db.lastError().text()));
         return;

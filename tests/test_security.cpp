@@ -41,26 +41,11 @@ const fixture::Settlement MarkerTown{"Тест-Маркер", "2799999900960", "
 constexpr qint64 MarkerUser = 996001;
 const QStringList Markers{"Маркерова", "MRK996001", "4219960001", "Тест-Маркер"};
 
-// The service account the program holds, as anyone who reads it out of the
-// program can use it.
-QSqlDatabase serviceDatabase(const QString& name, const QString& database, const QString& sslmode) {
-    TdmCommon dm;
-    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", name);
-    db.setHostName("127.0.0.1");
-    db.setPort(55432);
-    db.setDatabaseName(database);
-    db.setUserName(dm.SQLConnectionKvarn.param("User_Name"));
-    db.setPassword(dm.SQLConnectionKvarn.param("Password"));
-    db.setConnectOptions("sslmode=" + sslmode +
-                         ";sslrootcert=" + dm.SQLConnectionKvarn.trustedCa());
-    return db;
-}
-
 // One shared connection per database and TLS mode, never signed in.
 QSqlDatabase asService(const QString& database = "report", const QString& sslmode = "verify-full") {
     const QString name = "svc-" + database + "-" + sslmode;
     if (!QSqlDatabase::contains(name))
-        serviceDatabase(name, database, sslmode);
+        testdb::serviceAccount(name, database, sslmode);
     QSqlDatabase db = QSqlDatabase::database(name, false);
     db.open();
     return db;
@@ -70,7 +55,7 @@ QSqlDatabase asService(const QString& database = "report", const QString& sslmod
 class ServiceConnection {
 public:
     ServiceConnection() : name_(QStringLiteral("svc-own-%1").arg(++count_)) {
-        db_ = serviceDatabase(name_, "report", "verify-full");
+        db_ = testdb::serviceAccount(name_, "report", "verify-full");
         if (!db_.open())
             qFatal("service connection: %s", qPrintable(db_.lastError().text()));
     }

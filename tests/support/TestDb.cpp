@@ -1,5 +1,7 @@
 #include "tests/support/TestDb.h"
 
+#include "data/fmCommonDM.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -44,6 +46,20 @@ QSqlQuery run(const QString& database, const QString& sql) {
 }
 
 } // namespace
+
+QSqlDatabase serviceAccount(const QString& connectionName, const QString& database,
+                            const QString& sslmode) {
+    const TdmCommon dm;
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+    db.setHostName(QStringLiteral("127.0.0.1"));
+    db.setPort(55432);
+    db.setDatabaseName(database);
+    db.setUserName(dm.SQLConnectionKvarn.param(QStringLiteral("User_Name")));
+    db.setPassword(dm.SQLConnectionKvarn.param(QStringLiteral("Password")));
+    db.setConnectOptions(QStringLiteral("sslmode=") + sslmode + QStringLiteral(";sslrootcert=") +
+                         dm.SQLConnectionKvarn.trustedCa());
+    return db;
+}
 
 void exec(const QString& database, const QString& sql) {
     run(database, sql);

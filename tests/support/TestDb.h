@@ -1,4 +1,5 @@
 #pragma once
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -6,6 +7,11 @@
 // Set-up and inspection of the stand-in databases behind the program's back,
 // as the cluster's superuser.
 namespace testdb {
+
+// A connection, not yet opened, with the service account the program holds,
+// as anyone who reads it out of the program can make one; TLS as sslmode says.
+QSqlDatabase serviceAccount(const QString& connectionName, const QString& database,
+                            const QString& sslmode);
 
 // Runs statements in database "report" or "kvarn"; fails the test on error.
 void exec(const QString& database, const QString& sql);
