@@ -143,10 +143,13 @@ void runSignInLoop(TPasswordDlg& dialog, TdmCommon& dm) {
             return;
         }
         // A failure of the server counts, and nothing of its own words is shown.
+        // A server the user stopped waiting for refused nothing: no count.
         try {
             attempt(dialog, dm, state);
         } catch (const DbError&) {
             countFailure(state, QStringLiteral("сервер базы данных не принял вход"));
+        } catch (const Stopped&) {
+            dialog.setMessage(QStringLiteral("Сервер не ответил"));
         }
     }
     if (state.SignInPending)

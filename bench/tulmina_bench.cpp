@@ -164,7 +164,7 @@ struct Session {
         p.listKindText = listKind == CallRound ? "Тулмин" : "Анализ";
         QElapsedTimer t;
         t.start();
-        outcome = engine->run(p, spreadsheet);
+        outcome = engine->run(p, work.path(), spreadsheet);
         return secondsSince(t);
     }
 };

@@ -6,7 +6,7 @@
 class DbError : public Failure {
 public:
     explicit DbError(const QString& message, QString sqlState = {})
-        : Failure(Part::Database, message), sqlState_(std::move(sqlState)) {}
+        : Failure(Component::Database, message), sqlState_(std::move(sqlState)) {}
     const QString& sqlState() const { return sqlState_; }
 
 private:

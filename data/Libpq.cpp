@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <libpq-fe.h>
+#include <thread>
 #include <vector>
 
 namespace pq {
@@ -110,20 +111,14 @@ struct Parameters {
 };
 } // namespace
 
-Result exec(pg_conn* connection, const QString& sql, const QList<QVariant>& values) {
+bool send(pg_conn* connection, const QString& sql, const QList<QVariant>& values) {
     const Parameters p(values);
-    return Result(PQexecParams(connection, sql.toUtf8().constData(), p.count(), nullptr, p.data(),
-                               nullptr, nullptr, 0));
+    return PQsendQueryParams(connection, sql.toUtf8().constData(), p.count(), nullptr, p.data(),
+                             nullptr, nullptr, 0) == 1;
 }
 
-Result prepare(pg_conn* connection, const QByteArray& name, const QString& sql) {
-    return Result(PQprepare(connection, name.constData(), sql.toUtf8().constData(), 0, nullptr));
-}
-
-Result execPrepared(pg_conn* connection, const QByteArray& name, const QList<QVariant>& values) {
-    const Parameters p(values);
-    return Result(
-        PQexecPrepared(connection, name.constData(), p.count(), p.data(), nullptr, nullptr, 0));
+bool sendPrepare(pg_conn* connection, const QByteArray& name, const QString& sql) {
+    return PQsendPrepare(connection, name.constData(), sql.toUtf8().constData(), 0, nullptr) == 1;
 }
 
 bool sendPrepared(pg_conn* connection, const QByteArray& name, const QList<QVariant>& values) {
@@ -132,12 +127,35 @@ bool sendPrepared(pg_conn* connection, const QByteArray& name, const QList<QVari
                                0) == 1;
 }
 
-Result receive(pg_conn* connection) {
-    // The statement's one result, then the end of its results.
-    Result result(PQgetResult(connection));
-    while (pg_result* more = PQgetResult(connection))
-        PQclear(more);
-    return result;
+bool sendScript(pg_conn* connection, const QString& sql) {
+    return PQsendQuery(connection, sql.toUtf8().constData()) == 1;
+}
+
+bool consume(pg_conn* connection) {
+    return PQconsumeInput(connection) == 1;
+}
+
+bool busy(pg_conn* connection) {
+    return PQisBusy(connection) == 1;
+}
+
+Result next(pg_conn* connection) {
+    return Result(PQgetResult(connection));
+}
+
+int socket(pg_conn* connection) {
+    return PQsocket(connection);
+}
+
+void cancelAside(pg_conn* connection) {
+    PGcancel* cancel = PQgetCancel(connection);
+    if (!cancel)
+        return;
+    std::thread([cancel] {
+        char error[256];
+        PQcancel(cancel, error, sizeof error);
+        PQfreeCancel(cancel);
+    }).detach();
 }
 
 bool broken(pg_conn* connection) {

@@ -18,8 +18,9 @@ namespace pq {
 // The whole result of one statement, or its error.
 class Result {
 public:
-    explicit Result(pg_result* result);
+    explicit Result(pg_result* result = nullptr);
     bool ok() const;
+    bool isNull() const { return !result_; }
     QString errorMessage() const; // the server's primary message
     QString sqlState() const;
 
@@ -37,15 +38,28 @@ private:
     std::unique_ptr<pg_result, Free> result_;
 };
 
-// Runs one statement; $1, $2, ... take the values in order.
-Result exec(pg_conn* connection, const QString& sql, const QList<QVariant>& values = {});
+// Sending a statement returns at once; the answer is read as it arrives
+// (consume, busy, next), so that the caller may wait for it in the event loop.
+// Nothing else may be sent until every result of the statement has been read.
+// $1, $2, ... take the values in order. False: the connection could not send.
+bool send(pg_conn* connection, const QString& sql, const QList<QVariant>& values = {});
 // A statement prepared once under a name of the caller's, then run with values.
-Result prepare(pg_conn* connection, const QByteArray& name, const QString& sql);
-Result execPrepared(pg_conn* connection, const QByteArray& name, const QList<QVariant>& values);
-// The same, sent without waiting: the server works while the caller does;
-// receive() waits for the result. Nothing else may be sent in between.
+bool sendPrepare(pg_conn* connection, const QByteArray& name, const QString& sql);
 bool sendPrepared(pg_conn* connection, const QByteArray& name, const QList<QVariant>& values);
-Result receive(pg_conn* connection);
+// Several statements in one text, without values (the simple protocol).
+bool sendScript(pg_conn* connection, const QString& sql);
+
+// Reads what the server has sent; false when the connection broke.
+bool consume(pg_conn* connection);
+// Whether the next result is still on its way.
+bool busy(pg_conn* connection);
+// The next result of the statement; a null result when there are no more.
+Result next(pg_conn* connection);
+int socket(pg_conn* connection);
+
+// Asks the server to stop the connection's statement, on a thread of its own:
+// reaching a server that does not answer may take long.
+void cancelAside(pg_conn* connection);
 
 // Whether the connection to the server is gone (the server closed it, or it broke).
 bool broken(pg_conn* connection);

@@ -39,11 +39,10 @@ ServerCursor::ServerCursor(SqlConnection& connection, const DriverStatement& sta
                            const QList<QVariant>& values, int rowsetSize)
     : connection_(connection), name_(connection.newCursorName()),
       rowsetSize_(std::max(1, rowsetSize)), generation_(connection.generation()) {
-    connection_.closeGivenUpCursors();
     try {
-        connection_.pgExec(QStringLiteral("declare %1 no scroll cursor with hold for\n%2")
-                               .arg(name_, statement.sql),
-                           values, statement.secret);
+        connection_.ask(QStringLiteral("declare %1 no scroll cursor with hold for\n%2")
+                            .arg(name_, statement.sql),
+                        values, statement.secret);
     } catch (...) {
         name_.clear();
         throw;
@@ -63,13 +62,13 @@ ServerCursor::~ServerCursor() {
 // A cursor of a connection lost since it was declared is gone with it.
 void ServerCursor::giveUp() noexcept {
     if (!name_.isEmpty() && generation_ == connection_.generation())
-        connection_.closeCursorsLater({name_});
+        connection_.closeCursorLater(name_);
     name_.clear();
 }
 
 void ServerCursor::fetchRowset() {
     batch_.emplace(
-        connection_.pgExec(QStringLiteral("fetch forward %1 from %2").arg(rowsetSize_).arg(name_)));
+        connection_.ask(QStringLiteral("fetch forward %1 from %2").arg(rowsetSize_).arg(name_)));
     row_ = 0;
 }
 

@@ -3,7 +3,9 @@
 #include "data/DbError.h"
 #include "data/OracleDialect.h"
 #include "data/ServerProbe.h"
+#include "data/ServerWait.h"
 #include "data/SqlLexer.h"
+#include "platform/Failure.h"
 
 #include <QRegularExpression>
 #include <QSqlDriver>
@@ -91,6 +93,11 @@ Rows rowsOf(const pq::Result& r) {
 }
 
 constexpr size_t KeptStatements = 8;
+// How long a statement the user stopped is given to end on the server before
+// the connection is dropped.
+constexpr int StopGraceMs = 3000;
+// How long the server has to answer a new connection.
+constexpr int ConnectTimeoutMs = 5000;
 
 // A server error without words of its own.
 const QString NoReason = QStringLiteral("сервер базы данных не сообщил причину");
@@ -104,14 +111,15 @@ template <class List> auto findRecent(List& list, const QString& key) {
     return it == list.end() ? list.end() : list.begin();
 }
 
-// Why a connection to the PostgreSQL server failed is told by a probe of the
-// server, not by the driver's message: libpq writes that in the workstation's
-// language. Elsewhere the server refused it.
-[[noreturn]] void failToOpen(const QString& message, const std::optional<Endpoint>& postgres,
-                             const QString& trustedCa) {
-    throw ConnectionFailure(postgres ? probeServer(postgres->host, postgres->port, trustedCa, 5000)
-                                     : ConnectionFailure::Cause::Refused,
-                            message);
+// Puts an entry in front of the few kept; returns the one it pushed out, if any.
+template <class List, class Value>
+std::optional<typename List::value_type> keepRecent(List& list, const QString& key, Value value) {
+    list.emplace_front(key, std::move(value));
+    if (list.size() <= KeptStatements)
+        return std::nullopt;
+    std::optional<typename List::value_type> out(std::move(list.back()));
+    list.pop_back();
+    return out;
 }
 
 } // namespace
@@ -190,16 +198,24 @@ void SqlConnection::open() {
     // values of a failing statement stay out of the server's log whatever
     // default the service account gave itself: options go before role defaults.
     if (usesDialect())
-        db.setConnectOptions(QStringLiteral("connect_timeout=5;options=") +
-                             optionValue(QStringLiteral("-cplan_cache_mode=force_generic_plan "
-                                                        "-clog_parameter_max_length_on_error=0")) +
-                             QStringLiteral(";sslmode=verify-full;sslrootcert=") +
-                             optionValue(trustedCa_));
+        db.setConnectOptions(
+            QStringLiteral("connect_timeout=%1;options=").arg(ConnectTimeoutMs / 1000) +
+            optionValue(QStringLiteral("-cplan_cache_mode=force_generic_plan "
+                                       "-clog_parameter_max_length_on_error=0")) +
+            QStringLiteral(";sslmode=verify-full;sslrootcert=") + optionValue(trustedCa_));
     db.setUserName(param(QStringLiteral("User_Name")));
     db.setPassword(param(QStringLiteral("Password")));
+    // Whether anything answers at the address and proves itself is found out
+    // in the event loop first: the driver's own connect blocks the window.
+    if (usesDialect() && endpoint) {
+        const ServerProbe probe =
+            probeServer(endpoint->host, endpoint->port, trustedCa_, ConnectTimeoutMs);
+        if (probe.cause != ConnectionFailure::Cause::Refused)
+            throw ConnectionFailure(probe.cause, probe.message);
+    }
     if (!db.open())
-        failToOpen(serverMessage(db.lastError(), param(QStringLiteral("Password"))),
-                   usesDialect() ? endpoint : std::nullopt, trustedCa_);
+        throw ConnectionFailure(ConnectionFailure::Cause::Refused,
+                                serverMessage(db.lastError(), param(QStringLiteral("Password"))));
     everOpened_ = true;
     forgetServerState();
     resumeSignIns();
@@ -230,21 +246,92 @@ DriverStatement SqlConnection::prepareStatement(const QString& text) {
         statement.secret = t.secret;
     }
     statement.sql = withDriverMarkers(sql, usesDialect(), &statement.markerOrder);
-    if (statement.secret.isEmpty()) {
-        translated_.emplace_front(text, statement);
-        if (translated_.size() > KeptStatements)
-            translated_.pop_back();
-    }
+    if (statement.secret.isEmpty())
+        keepRecent(translated_, text, statement);
     return statement;
 }
 
-pq::Result SqlConnection::pgExec(const QString& sql, const QList<QVariant>& values,
-                                 const QString& secret) {
+pq::Result SqlConnection::ask(const QString& sql, const QList<QVariant>& values,
+                              const QString& secret) {
+    return ask([&](pg_conn* c) { return pq::send(c, sql, values); }, secret);
+}
+
+pq::Result SqlConnection::ask(const Send& send, const QString& secret) {
+    pq::Result answer = roundTrip(send);
+    if (!answer.ok())
+        fail(answer.errorMessage(), answer.sqlState(), secret);
+    return answer;
+}
+
+pq::Result SqlConnection::roundTrip(const Send& send) {
+    readyToSend();
+    pg_conn* c = pg();
+    if (!c || !send(c))
+        return pq::Result();
+    return awaitAnswer(c);
+}
+
+// Every result of the statement, read as it arrives, the window going on
+// meanwhile; the first error, else the first result, is its answer.
+pq::Result SqlConnection::awaitAnswer(pg_conn* c) {
+    ServerWait wait(answerLimitMs_);
+    pq::Result answer;
+    for (;;) {
+        if (!pq::consume(c))
+            return pq::Result(); // the connection broke
+        if (pq::busy(c)) {
+            if (!wait.untilReadable(pq::socket(c)))
+                return stopStatement(c, wait, std::move(answer));
+            continue;
+        }
+        pq::Result next = pq::next(c);
+        if (next.isNull())
+            return answer;
+        if (answer.isNull() || (answer.ok() && !next.ok()))
+            answer = std::move(next);
+    }
+}
+
+// The user chose to stop: the server is asked to cancel the statement. One
+// that ended before the cancel reached it stands. A server that does not
+// answer even that loses the connection: a new one is opened at the next use.
+pq::Result SqlConnection::stopStatement(pg_conn* c, ServerWait& wait, pq::Result answer) {
+    pq::cancelAside(c);
+    const QDeadlineTimer grace(StopGraceMs);
+    while (!grace.hasExpired() && pq::consume(c)) {
+        if (pq::busy(c)) {
+            wait.untilReadable(pq::socket(c), grace);
+            continue;
+        }
+        pq::Result next = pq::next(c);
+        if (next.isNull()) {
+            if (answer.ok())
+                return answer;
+            throw Stopped(QStringLiteral("Ожидание ответа сервера базы данных прервано, "
+                                         "запрос на сервере отменён"));
+        }
+        if (answer.isNull() || !next.ok())
+            answer = std::move(next);
+    }
+    drop();
+    throw Stopped(
+        QStringLiteral("Ожидание ответа сервера базы данных прервано; сервер не ответил "
+                       "и на отмену, соединение откроется заново при следующем действии"));
+}
+
+// A connection no longer trusted to answer: closed here, opened anew at its
+// next use. The server ends its side when it notices.
+void SqlConnection::drop() noexcept {
+    ++generation_;
+    forgetServerState();
+    database().close();
+}
+
+// Before a statement goes out: the rows of a sent one are read (and lost),
+// and the cursors given up are closed, all of them in one round trip.
+void SqlConnection::readyToSend() {
     awaitSent();
-    pq::Result result = pq::exec(pg(), sql, values);
-    if (!result.ok())
-        fail(result.errorMessage(), result.sqlState(), secret);
-    return result;
+    closeGivenUpCursors();
 }
 
 void SqlConnection::run(QSqlQuery& q, const DriverStatement& statement,
@@ -302,24 +389,32 @@ void SqlConnection::reopenIfLost() noexcept {
     }
 }
 
+// A transaction that has failed takes no statement until its rollback: the
+// cursors are closed after it. A cursor already gone is no error worth raising.
 void SqlConnection::closeGivenUpCursors() {
-    if (cursorsToClose_.size() < 16)
+    if (cursorsToClose_.isEmpty())
         return;
-    awaitSent();
-    QString sql;
-    for (const QString& name : std::exchange(cursorsToClose_, {}))
-        sql += QStringLiteral("close %1;").arg(name);
-    if (usesDialect())
-        pq::exec(pg(), sql); // a cursor already gone is no error worth raising
-    else
-        QSqlQuery(database()).exec(sql);
+    const QStringList names = std::exchange(cursorsToClose_, {});
+    QString script;
+    for (const QString& name : names)
+        script += QStringLiteral("close %1;").arg(name);
+    if (!usesDialect()) {
+        QSqlQuery(database()).exec(script);
+        return;
+    }
+    pg_conn* c = pg();
+    if (!c || !pq::sendScript(c, script))
+        return;
+    const pq::Result answer = awaitAnswer(c);
+    if (answer.sqlState() == QLatin1String("25P02"))
+        cursorsToClose_ = names;
 }
 
 int SqlConnection::executeDirect(const QString& sql) {
     const DriverStatement statement = prepareStatement(sql);
     const QList<QVariant> values = statement.values([](const QString&) { return QVariant(); });
     if (usesDialect()) {
-        const pq::Result result = pgExec(statement.sql, values, statement.secret);
+        const pq::Result result = ask(statement.sql, values, statement.secret);
         keepSignIn(statement, result);
         return statement.link == oracle::LinkAction::None ? result.affected() : 0;
     }
@@ -333,7 +428,7 @@ void SqlConnection::executePrepared(const DriverStatement& statement,
     if (statement.secret.isEmpty()) {
         executeKept(statement, values);
     } else if (usesDialect()) {
-        pgExec(statement.sql, values, statement.secret);
+        ask(statement.sql, values, statement.secret);
     } else {
         QSqlQuery q(database());
         run(q, statement, values, true);
@@ -346,28 +441,22 @@ Rows SqlConnection::executeKept(const DriverStatement& statement, const QList<QV
 
 // The server's name of a kept statement, prepared the first time it is used.
 const QByteArray& SqlConnection::preparedOnServer(const DriverStatement& statement) {
-    awaitSent();
     auto kept = findRecent(keptOnServer_, statement.sql);
-    if (kept == keptOnServer_.end()) {
-        const QByteArray name = "tulmina_statement_" + QByteArray::number(++statements_);
-        const pq::Result prepared = pq::prepare(pg(), name, statement.sql);
-        if (!prepared.ok())
-            fail(prepared.errorMessage(), prepared.sqlState(), statement.secret);
-        keptOnServer_.emplace_front(statement.sql, name);
-        if (keptOnServer_.size() > KeptStatements) {
-            pq::exec(pg(), QStringLiteral("deallocate ") + keptOnServer_.back().second);
-            keptOnServer_.pop_back();
-        }
-        kept = keptOnServer_.begin();
-    }
-    return kept->second;
+    if (kept != keptOnServer_.end())
+        return kept->second;
+    const QByteArray name = "tulmina_statement_" + QByteArray::number(++statements_);
+    ask([&](pg_conn* c) { return pq::sendPrepare(c, name, statement.sql); }, statement.secret);
+    if (const auto out = keepRecent(keptOnServer_, statement.sql, name))
+        roundTrip([&](pg_conn* c) {
+            return pq::send(c, QStringLiteral("deallocate ") + QString::fromLatin1(out->second));
+        });
+    return keptOnServer_.front().second;
 }
 
 Rows SqlConnection::keptOnServer(const DriverStatement& statement, const QList<QVariant>& values) {
-    const pq::Result result = pq::execPrepared(pg(), preparedOnServer(statement), values);
-    if (!result.ok())
-        fail(result.errorMessage(), result.sqlState(), statement.secret);
-    return rowsOf(result);
+    const QByteArray& name = preparedOnServer(statement);
+    return rowsOf(
+        ask([&](pg_conn* c) { return pq::sendPrepared(c, name, values); }, statement.secret));
 }
 
 void SqlConnection::sendKept(const DriverStatement& statement, const QList<QVariant>& values) {
@@ -377,6 +466,7 @@ void SqlConnection::sendKept(const DriverStatement& statement, const QList<QVari
         return;
     }
     const QByteArray& name = preparedOnServer(statement);
+    readyToSend();
     if (!pq::sendPrepared(pg(), name, values))
         fail(QString(), QString(), statement.secret);
     sent_ = true;
@@ -389,7 +479,7 @@ Rows SqlConnection::receiveKept() {
     if (!sent_)
         throw ProgramError(QStringLiteral("Нет отправленного запроса, чей ответ ждут"));
     sent_ = false;
-    const pq::Result result = pq::receive(pg());
+    const pq::Result result = awaitAnswer(pg());
     if (!result.ok())
         fail(result.errorMessage(), result.sqlState(), sentSecret_);
     return rowsOf(result);
@@ -397,10 +487,47 @@ Rows SqlConnection::receiveKept() {
 
 // A statement sent and never received holds the connection: its result is
 // waited for and dropped before anything else goes out.
-void SqlConnection::awaitSent() noexcept {
+void SqlConnection::awaitSent() {
     ready_.reset();
     if (std::exchange(sent_, false) && usesDialect())
-        pq::receive(pg());
+        awaitAnswer(pg());
+}
+
+void SqlConnection::discardSent() noexcept {
+    try {
+        awaitSent();
+    } catch (const std::exception&) {
+        // The connection was dropped: nothing of the statement is left to read.
+    }
+}
+
+void SqlConnection::beginTransaction() {
+    if (!usesDialect()) {
+        if (!database().transaction())
+            fail(database().lastError());
+        return;
+    }
+    ask(QStringLiteral("begin"));
+}
+
+void SqlConnection::commit() {
+    if (!usesDialect()) {
+        if (!database().commit())
+            fail(database().lastError());
+        return;
+    }
+    ask(QStringLiteral("commit"));
+}
+
+void SqlConnection::rollback() noexcept {
+    try {
+        if (!usesDialect())
+            database().rollback();
+        else if (connected())
+            roundTrip([](pg_conn* c) { return pq::send(c, QStringLiteral("rollback")); });
+    } catch (const std::exception&) {
+        // Stopped, or lost: the server ends the transaction with the connection.
+    }
 }
 
 Rows SqlConnection::keptByDriver(const DriverStatement& statement, const QList<QVariant>& values) {
@@ -410,9 +537,7 @@ Rows SqlConnection::keptByDriver(const DriverStatement& statement, const QList<Q
         q->setNumericalPrecisionPolicy(QSql::HighPrecision);
         if (!q->prepare(statement.sql))
             fail(q->lastError(), statement.secret);
-        keptByDriver_.emplace_front(statement.sql, std::move(q));
-        if (keptByDriver_.size() > KeptStatements)
-            keptByDriver_.pop_back();
+        keepRecent(keptByDriver_, statement.sql, std::move(q));
         kept = keptByDriver_.begin();
     }
     QSqlQuery& q = *kept->second;
@@ -455,9 +580,14 @@ void SqlConnection::keepSignIn(const DriverStatement& statement, const pq::Resul
 // data in words of its own.
 void SqlConnection::resumeSignIns() noexcept {
     for (auto it = signIns_.begin(); it != signIns_.end();) {
-        const pq::Result resumed =
-            pq::exec(pg(), QStringLiteral("select tulmina_link.resume_link($1, $2)"),
-                     {it->first, it->second});
+        pq::Result resumed;
+        try {
+            resumed = roundTrip([&](pg_conn* c) {
+                return pq::send(c, QStringLiteral("select tulmina_link.resume_link($1, $2)"),
+                                {it->first, it->second});
+            });
+        } catch (const std::exception&) {
+        }
         it = resumed.ok() ? std::next(it) : signIns_.erase(it);
     }
 }

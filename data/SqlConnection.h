@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <algorithm>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -50,6 +51,10 @@ struct Rows {
 // values itself; on PostgreSQL the statements pass through the Oracle-dialect
 // layer and run through libpq on the driver's own connection, values bound on
 // the wire, over TLS with the server's certificate checked against a given CA.
+// On PostgreSQL the program waits for every answer in the event loop
+// (ServerWait): past the answer limit the user may stop the statement, which
+// is cancelled on the server, or, when the server does not even take the
+// cancel, the connection is dropped and opened anew at its next use.
 // A connection lost under a statement is opened again (that statement still
 // fails); results of the lost connection are then stale. On PostgreSQL the
 // server lets subscriber data only to a connection an operator signed in on:
@@ -69,6 +74,8 @@ public:
     // The CA certificate the PostgreSQL server's certificate must chain to.
     void setTrustedCa(QString file) { trustedCa_ = std::move(file); }
     const QString& trustedCa() const { return trustedCa_; }
+    // How long a statement may go without an answer before the user is asked.
+    void setAnswerLimit(int ms) { answerLimitMs_ = ms; }
 
     bool connected() const;
     // Logs on with the stored parameters; never asks the user. A missing
@@ -86,21 +93,20 @@ public:
     // block of a report runs it again with other values); returns all its rows.
     Rows executeKept(const DriverStatement& statement, const QList<QVariant>& values);
     // The same in two halves: the statement is sent and the server works on it
-    // while the program does something else; receiveKept() waits for its rows.
-    // Any other statement first waits for a sent one (its rows then are lost).
+    // while the program does something else; receiveKept() waits for its rows,
+    // discardSent() for their end, unread.
     void sendKept(const DriverStatement& statement, const QList<QVariant>& values);
     Rows receiveKept();
+    void discardSent() noexcept;
 
-    // PostgreSQL: one statement on the wire, values bound; an error is raised.
-    pq::Result pgExec(const QString& sql, const QList<QVariant>& values = {},
-                      const QString& secret = {});
-    // Other drivers: runs a statement on a query object, directly or prepared
-    // with the values bound to its markers in order.
-    void run(QSqlQuery& q, const DriverStatement& statement, const QList<QVariant>& values,
-             bool prepared);
-    // Raises the error of a failed driver call; a lost connection is opened again first.
-    [[noreturn]] void fail(const class QSqlError& error, const QString& secret = {});
-    // Counts the times the connection was opened again after it was lost.
+    // A transaction: what is written in it counts only once it is committed.
+    // A rollback never fails: a connection lost meanwhile took the
+    // transaction with it.
+    void beginTransaction();
+    void commit();
+    void rollback() noexcept;
+
+    // Counts the times the connection was opened again after it was lost or dropped.
     int generation() const { return generation_; }
 
     // For query objects of this connection.
@@ -108,29 +114,52 @@ public:
     DriverStatement prepareStatement(const QString& text);
     bool usesDialect() const { return sqlDriver_ == QLatin1String("QPSQL"); }
 
-    // Server cursors of this connection: names, and those whose closing waits
-    // for the next statement to travel with.
-    QString newCursorName() { return QStringLiteral("tulmina_cursor_%1").arg(++cursors_); }
-    void closeCursorsLater(const QStringList& names) { cursorsToClose_ += names; }
-    void closeGivenUpCursors(); // once a few have gathered, in one round trip
-
 private:
-    pg_conn* pg() const;
+    friend class DriverCursor;
+    friend class ServerCursor;
+    using Send = std::function<bool(pg_conn*)>;
+
+    // PostgreSQL: one statement sent and its answer awaited; an error answer is raised.
+    pq::Result ask(const Send& send, const QString& secret = {});
+    pq::Result ask(const QString& sql, const QList<QVariant>& values = {},
+                   const QString& secret = {});
+    // The same with the answer returned as it is; a null one when the
+    // connection broke.
+    pq::Result roundTrip(const Send& send);
+    pq::Result awaitAnswer(pg_conn* connection);
+    pq::Result stopStatement(pg_conn* connection, class ServerWait& wait, pq::Result answer);
+    void readyToSend();
+    void awaitSent();
+    void closeGivenUpCursors();
+    // Server cursors of this connection: names, and those given up, closed
+    // before the next statement goes out.
+    QString newCursorName() { return QStringLiteral("tulmina_cursor_%1").arg(++cursors_); }
+    void closeCursorLater(const QString& name) { cursorsToClose_ << name; }
+
+    // Other drivers: runs a statement on a query object, directly or prepared
+    // with the values bound to its markers in order.
+    void run(QSqlQuery& q, const DriverStatement& statement, const QList<QVariant>& values,
+             bool prepared);
+    // Raises the error of a failed driver call; a lost connection is opened again first.
+    [[noreturn]] void fail(const class QSqlError& error, const QString& secret = {});
     [[noreturn]] void fail(const QString& message, const QString& sqlState, const QString& secret);
+
+    pg_conn* pg() const;
     Rows keptOnServer(const DriverStatement& statement, const QList<QVariant>& values);
     const QByteArray& preparedOnServer(const DriverStatement& statement);
-    void awaitSent() noexcept;
     Rows keptByDriver(const DriverStatement& statement, const QList<QVariant>& values);
     void forgetServerState();
     void keepSignIn(const DriverStatement& statement, const pq::Result& result);
     void resumeSignIns() noexcept;
     bool lost() noexcept;
     void reopenIfLost() noexcept;
+    void drop() noexcept;
 
     QString name_;
     QString sqlDriver_;
     QStringList params_;
     QString trustedCa_;
+    int answerLimitMs_ = 30000;
     int cursors_ = 0;
     int statements_ = 0;
     int generation_ = 0;

@@ -133,6 +133,7 @@ TdmCommon::TdmCommon()
       sqLstPhonDelTab(SQLConnectionKvarn, "sqLstPhonDelTab", debtorTemplateLines()),
       sqPayDeb(SQLConnectionKvarn, "sqPayDeb", {}) {
     SQLConnectionKvarn.setTrustedCa(QString::fromUtf8(config::DatabaseCaFile));
+    SQLConnectionKvarn.setAnswerLimit(config::AnswerLimitSeconds * 1000);
     sqTownId->setParamText("town_name", "1");
 }
 
@@ -141,11 +142,12 @@ constexpr int AddressColumnsLine = 0;
 constexpr int AddressConditionLine = 33;
 
 // ":user_1, :user_2, ..." for a block of user ids, bound in the same order.
-QString userMarkers(qsizetype count, const QString& around) {
+QString userMarkers(qsizetype count, const QString& around,
+                    const QString& separator = QStringLiteral(", ")) {
     QStringList markers;
     for (qsizetype i = 1; i <= count; ++i)
         markers << QString(around).replace(QLatin1String("#"), QString::number(i));
-    return markers.join(QLatin1String(", "));
+    return markers.join(separator);
 }
 
 void bindUsers(SqlQuery& q, const std::vector<qint64>& userIds) {
@@ -203,16 +205,29 @@ QHash<qint64, SubscriberAddress> TdmCommon::receiveAddresses() {
     return found;
 }
 
+void TdmCommon::discardAddresses() noexcept {
+    SQLConnectionKvarn.discardSent();
+}
+
 void TdmCommon::insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds) {
     if (table != SnapshotTableMain && table != SnapshotTableRegional)
         throw ProgramError(QStringLiteral("%1 — не таблица снимка платежей").arg(table));
     if (userIds.empty())
         return;
+    const QString today = QStringLiteral("to_date(to_char(sysdate,'dd.mm.yyyy'))");
     SqlQuery& q = *sqPayDeb;
     q.clear();
-    q.addLine(QStringLiteral("insert into ") + table + QStringLiteral(" values ") +
-              userMarkers(qsizetype(userIds.size()),
-                          QStringLiteral("(:user_#, to_date(to_char(sysdate,'dd.mm.yyyy')))")));
+    // Oracle before 23c takes one row per values list; several travel as a query.
+    if (SQLConnectionKvarn.usesDialect())
+        q.addLine(
+            QStringLiteral("insert into ") + table + QStringLiteral(" values ") +
+            userMarkers(qsizetype(userIds.size()), QStringLiteral("(:user_#, ") + today + u')'));
+    else
+        q.addLine(
+            QStringLiteral("insert into ") + table + u' ' +
+            userMarkers(qsizetype(userIds.size()),
+                        QStringLiteral("select :user_#, ") + today + QStringLiteral(" from dual"),
+                        QStringLiteral(" union all ")));
     bindUsers(q, userIds);
     q.execSQL();
 }

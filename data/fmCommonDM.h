@@ -68,7 +68,10 @@ public:
     // while the program does something else, and the addresses are received.
     void sendAddressesOf(const std::vector<qint64>& userIds);
     QHash<qint64, SubscriberAddress> receiveAddresses();
-    // One snapshot row per user id, dated with the server's date, in one statement.
+    // A lookup sent and no longer wanted: its answer is read and dropped.
+    void discardAddresses() noexcept;
+    // One snapshot row per user id, dated with the server's date, in one
+    // statement (of a form Oracle before 23c takes too, on its driver).
     void insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds);
 
     // The audit trail of a PostgreSQL reporting database: one run's list kind,

@@ -6,8 +6,12 @@
 #include "lists/RunObserver.h"
 #include "lists/WorkbookName.h"
 #include "platform/Spreadsheet.h"
+#include "platform/TextFile.h"
 
-#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
+#include <QtGlobal>
 #include <algorithm>
 
 namespace {
@@ -35,8 +39,17 @@ std::vector<qint64> userIdsOf(const std::vector<DebtorRow>& debtors, size_t at, 
     return ids;
 }
 
-QString firstLine(const char* text) {
-    return QString::fromUtf8(text).section(u'\n', 0, 0).trimmed();
+// What a saved workbook takes on the disk, at most: the template and a row's
+// cells per debtor.
+qint64 bytesToSave(const QString& templatePath, size_t debtors) {
+    return QFileInfo(templatePath).size() + 256 * qint64(debtors);
+}
+
+// An office that could not save says so in its own internal terms; a folder
+// without the room for the file is the likely cause, and is named.
+bool lacksRoom(const QString& path, qint64 bytesNeeded) {
+    const QStorageInfo disk(QFileInfo(path).absolutePath());
+    return disk.isValid() && disk.bytesAvailable() < std::max<qint64>(bytesNeeded, 1 << 20);
 }
 } // namespace
 
@@ -45,27 +58,25 @@ DebtorWorkbook::DebtorWorkbook(TdmCommon& dm, Spreadsheet& excel, PaymentSnapsho
     : dm_(dm), excel_(excel), snapshot_(snapshot), observer_(observer),
       blockSize_(std::max(1, blockSize)) {}
 
-QString DebtorWorkbook::BuildDebtorWorkbook(const QString& templateFilePath,
+QString DebtorWorkbook::BuildDebtorWorkbook(const QString& workDir, const QString& templateFilePath,
                                             const QString& fileName,
                                             const std::vector<DebtorRow>& debtors) {
     observer_.progressStarted(int(debtors.size()));
     excel_.connect();
-    const QString workDir = QDir::currentPath();
     const QString path = workDir + u'/' + fileName;
-    excel_.openWorkbook(workDir + u'/' + templateFilePath);
+    const QString templatePath = workDir + u'/' + templateFilePath;
+    const qint64 bytesNeeded = bytesToSave(templatePath, debtors.size());
+    excel_.openWorkbook(templatePath);
+    saving(path, bytesNeeded, [&] { excel_.saveWorkbookAs(path); });
+    // From here the file under the name is this report's own.
     try {
-        saving(fileName, [&] { excel_.saveWorkbookAs(path); });
+        snapshot_.begin();
         writeDebtorsAndTotal(debtors);
-        saving(fileName, [&] { excel_.saveWorkbook(); });
-    } catch (const SaveFailed&) {
-        throw;
+        saving(path, bytesNeeded, [&] { excel_.saveWorkbook(); });
+        snapshot_.commit();
     } catch (...) {
-        // The workbook stays open as far as the report got; nothing in it is the
-        // user's, so the next report under this name may replace it.
-        try {
-            excel_.markUnchanged();
-        } catch (...) {
-        }
+        snapshot_.rollback();
+        discardWorkbook(path);
         throw;
     }
     excel_.makeVisible();
@@ -75,18 +86,33 @@ QString DebtorWorkbook::BuildDebtorWorkbook(const QString& templateFilePath,
 }
 
 // A save that fails closes the run's workbook unsaved, so that nothing hidden
-// stays behind in the office, and says which file it was.
-template <class F> void DebtorWorkbook::saving(const QString& fileName, F&& save) {
+// stays behind in the office, and says which file it was: the office's own
+// words go to the program's log.
+template <class F> void DebtorWorkbook::saving(const QString& path, qint64 bytesNeeded, F&& save) {
     try {
         save();
     } catch (const std::exception& e) {
+        qWarning("LibreOffice could not save %s: %s", qPrintable(path), e.what());
         try {
             excel_.closeWorkbook();
         } catch (...) {
         }
-        throw SaveFailed(QStringLiteral("Не удалось сохранить книгу «%1»: %2")
-                             .arg(fileName, firstLine(e.what())));
+        if (lacksRoom(path, bytesNeeded))
+            throw noSpaceOnDisk(QStringLiteral("книга «%1» в папке «%2» не сохранена"), path);
+        const QFileInfo file(path);
+        throw SaveFailed(QStringLiteral("Не удалось сохранить книгу «%1» в папке «%2»")
+                             .arg(file.fileName(), file.absolutePath()));
     }
+}
+
+// A report that failed after its first save: the workbook leaves the office
+// unsaved and its file the disk.
+void DebtorWorkbook::discardWorkbook(const QString& path) noexcept {
+    try {
+        excel_.closeWorkbook();
+    } catch (...) {
+    }
+    QFile::remove(path);
 }
 
 // The addresses of the next block are looked up on the billing side while the
@@ -125,21 +151,16 @@ DebtorWorkbook::Addresses DebtorWorkbook::writeBlock(int firstRow,
     }
     if (!nextUserIds.empty())
         dm_.sendAddressesOf(nextUserIds);
-    excel_.writeRows(firstRow, FirstColumn, rows);
-    Addresses next;
     try {
-        if (!nextUserIds.empty())
-            next = dm_.receiveAddresses();
-        snapshot_.InsertPaymentSnapshot(userIdsOf(debtors, at, end));
+        excel_.writeRows(firstRow, FirstColumn, rows);
     } catch (...) {
-        // The block's rows leave the workbook again, so that what it shows and
-        // what the snapshot holds stay the same debtors.
-        try {
-            excel_.clearRows(firstRow, int(end - at));
-        } catch (...) {
-        }
+        dm_.discardAddresses(); // the lookup under way ends before anything else is sent
         throw;
     }
+    Addresses next;
+    if (!nextUserIds.empty())
+        next = dm_.receiveAddresses();
+    snapshot_.InsertPaymentSnapshot(userIdsOf(debtors, at, end));
     return next;
 }
 

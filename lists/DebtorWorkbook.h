@@ -23,18 +23,20 @@ struct RunLimits {
 // application and saved under the settlement's name, one row per debtor, a
 // total row, left open on the screen. Each block of debtors has its addresses
 // fetched in one statement, its rows written in one call and its snapshot rows
-// inserted in one statement, in that order: after any failure the snapshot rows
-// are exactly those of the debtors whose rows are in the workbook. The billing
-// side looks up a block's addresses while the office writes the block before.
+// inserted in one statement; the billing side looks up a block's addresses
+// while the office writes the block before. The report is whole or absent: its
+// snapshot rows are committed once the workbook is saved, and a report that
+// fails leaves neither a snapshot row nor the file it saved.
 class DebtorWorkbook {
 public:
     DebtorWorkbook(TdmCommon& dm, Spreadsheet& excel, PaymentSnapshot& snapshot,
                    RunObserver& observer, int blockSize);
 
-    // The report of the given debtors, in their order; the workbook is saved in
-    // the current directory under the file name. Returns its path.
-    QString BuildDebtorWorkbook(const QString& templateFilePath, const QString& fileName,
-                                const std::vector<DebtorRow>& debtors);
+    // The report of the given debtors, in their order; the template lies under
+    // the working folder, the workbook is saved in it under the file name.
+    // Returns the workbook's path.
+    QString BuildDebtorWorkbook(const QString& workDir, const QString& templateFilePath,
+                                const QString& fileName, const std::vector<DebtorRow>& debtors);
 
     // The workbook could not be saved under the settlement's name.
     struct SaveFailed : OfficeError {
@@ -43,8 +45,9 @@ public:
 
 private:
     using Addresses = QHash<qint64, struct SubscriberAddress>;
-    template <class F> void saving(const QString& fileName, F&& save);
+    template <class F> void saving(const QString& path, qint64 bytesNeeded, F&& save);
     void writeDebtorsAndTotal(const std::vector<DebtorRow>& debtors);
+    void discardWorkbook(const QString& path) noexcept;
     Addresses writeBlock(int firstRow, const std::vector<DebtorRow>& debtors, size_t at, size_t end,
                          const Addresses& addresses, const std::vector<qint64>& nextUserIds);
     void writeTotalRow(int row, double debtTotal);

@@ -25,6 +25,22 @@ QString d(const QDate& date) {
     return regional::shortDate(date);
 }
 
+// What a run the user stopped had made, in one line.
+QString stoppedLine(const RunParameters& choice, const RunOutcome& made) {
+    QStringList done{QStringLiteral("журнал параметров")};
+    QStringList notDone;
+    if (choice.listKind == CallRound || choice.listKind == Analysis)
+        (made.phoneListPath.isEmpty() ? notDone : done) << QStringLiteral("список телефонов");
+    if (choice.listKind == General || choice.listKind == Analysis)
+        notDone << QStringLiteral("книга отчёта") << QStringLiteral("снимок платежей");
+    QString line =
+        QStringLiteral("Формирование прервано: сервер базы данных не отвечал. Сделано: ") +
+        done.join(QStringLiteral(", ")) + u'.';
+    if (!notDone.isEmpty())
+        line += QStringLiteral(" Не сделано: ") + notDone.join(QStringLiteral(", ")) + u'.';
+    return line;
+}
+
 QString tooLarge(int debtors, int fit) {
     return QStringLiteral("Отчёт не построен: должников %1, а на лист книги .xls помещается %2. "
                           "Сузьте выбор: сумма долга, АТС, дата подключения.")
@@ -36,39 +52,51 @@ QString tooLarge(int debtors, int fit) {
 GenerationRun::GenerationRun(TdmCommon& dm, RunObserver& observer, RunLimits limits)
     : dm_(dm), observer_(observer), limits_(limits) {}
 
-RunOutcome GenerationRun::run(const RunParameters& choice, Spreadsheet* spreadsheet) {
+RunOutcome GenerationRun::run(const RunParameters& choice, const QString& workDir,
+                              Spreadsheet* spreadsheet) {
     const auto closeFile = qScopeGuard([this] { textFile_.abandon(); });
     RunOutcome outcome;
+    try {
+        runSteps(choice, workDir, spreadsheet, outcome);
+    } catch (const Stopped&) {
+        throw Stopped(stoppedLine(choice, outcome));
+    }
+    return outcome;
+}
+
+void GenerationRun::runSteps(const RunParameters& choice, const QString& workDir,
+                             Spreadsheet* spreadsheet, RunOutcome& outcome) {
+    const QString folder = workDir + u'/';
     outcome.runStamp = makeRunStamp(QDateTime::currentDateTime());
-    outcome.logPath = runpaths::LogParam + outcome.runStamp + QStringLiteral(".txt");
+    outcome.logPath = folder + runpaths::LogParam + outcome.runStamp + QStringLiteral(".txt");
     textFile_.create(outcome.logPath);
     if (!assembleDebtorQuery(choice)) {
         outcome.end = RunOutcome::End::NoExchanges;
         outcome.notice = QStringLiteral("Не выбраны АТС");
-        return outcome;
+        return;
     }
     observer_.busy();
 
     const bool writesList = choice.listKind == CallRound || choice.listKind == Analysis;
     const bool reports = choice.listKind == General || choice.listKind == Analysis;
-    if (writesList)
-        outcome.phoneListPath = runpaths::Station + outcome.runStamp + QStringLiteral(".txt");
+    const QString listPath = folder + runpaths::Station + outcome.runStamp + QStringLiteral(".txt");
     SqlQuery& debtors = *dm_.sqLstPhonDelTab;
     debtors.setRowsetSize(DebtorRowset);
     debtors.open();
-    const DebtorPass pass =
-        WritePhoneList(debtors, writesList ? &textFile_ : nullptr, outcome.phoneListPath,
-                       reports ? limits_.maxDebtorRows : 0);
+    const DebtorPass pass = WritePhoneList(debtors, writesList ? &textFile_ : nullptr, listPath,
+                                           reports ? limits_.maxDebtorRows : 0);
     debtors.close();
+    if (writesList)
+        outcome.phoneListPath = listPath;
     outcome.debtorCount = pass.count;
     dm_.recordRun(choice.listKindText, choice.settlement.name, choice.settlement.townId,
                   pass.count);
     if (!reports)
-        return outcome;
+        return;
     if (pass.count > limits_.maxDebtorRows) {
         outcome.end = RunOutcome::End::TooLarge;
         outcome.notice = tooLarge(pass.count, limits_.maxDebtorRows);
-        return outcome;
+        return;
     }
     if (!spreadsheet)
         throw ProgramError(QStringLiteral("Связь с LibreOffice не настроена"));
@@ -76,10 +104,9 @@ RunOutcome GenerationRun::run(const RunParameters& choice, Spreadsheet* spreadsh
     const SettlementTown& town = choice.settlement;
     outcome.workbookPath =
         DebtorWorkbook(dm_, *spreadsheet, snapshot, observer_, limits_.blockSize)
-            .BuildDebtorWorkbook(runpaths::Template,
+            .BuildDebtorWorkbook(workDir, runpaths::Template,
                                  workbookFileName(town.name, town.townId, town.nameShared),
                                  pass.rows);
-    return outcome;
 }
 
 // Writes the parameter log and replaces the five condition lines of the debtor
@@ -144,28 +171,26 @@ bool GenerationRun::assembleDebtorQuery(const RunParameters& choice) {
     return true;
 }
 
-// The date condition of a date choice; without one, the last condition stays
-// with its dates.
+// The connection-date condition of the date choice, its dates bound.
 void GenerationRun::setDateCondition(const DateFilter& date) {
+    QString clause;
     switch (date.kind) {
     case DateFilter::Before:
-        dateClause_ = QStringLiteral(" and date_on < :date_1 ");
+        clause = QStringLiteral(" and date_on < :date_1 ");
         break;
     case DateFilter::After:
-        dateClause_ = QStringLiteral(" and date_on > :date_1 ");
+        clause = QStringLiteral(" and date_on > :date_1 ");
         break;
     case DateFilter::Between:
-        dateClause_ = QStringLiteral(" and date_on between :date_1 and :date_2 ");
+        clause = QStringLiteral(" and date_on between :date_1 and :date_2 ");
         break;
     case DateFilter::None:
         break;
     }
-    if (date.kind != DateFilter::None)
-        dateValues_ = date;
     SqlQuery& debtors = *dm_.sqLstPhonDelTab;
-    debtors.replaceLine(DateLine, dateClause_);
-    for (const auto& [name, value] : {std::pair{QStringLiteral("date_1"), dateValues_.first},
-                                      std::pair{QStringLiteral("date_2"), dateValues_.last}})
+    debtors.replaceLine(DateLine, clause);
+    for (const auto& [name, value] : {std::pair{QStringLiteral("date_1"), date.first},
+                                      std::pair{QStringLiteral("date_2"), date.last}})
         if (debtors.parameterNames().contains(name))
             debtors.setParam(name, value);
 }

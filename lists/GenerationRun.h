@@ -18,22 +18,21 @@ class GenerationRun {
 public:
     GenerationRun(TdmCommon& dm, RunObserver& observer, RunLimits limits = {});
 
-    // One run. A failing step ends it with an error carrying the failing
-    // component's message; the text file it had open is closed.
-    RunOutcome run(const RunParameters& choice, Spreadsheet* spreadsheet);
-
-    // The connection-date condition of the debtor query; kept from run to run
-    // while no date choice is on.
-    const QString& dateClause() const { return dateClause_; }
+    // One run, its files under the working folder. A failing step ends it
+    // with an error carrying the failing component's message; the text file
+    // it had open is closed, and what it made of the phone list, the workbook
+    // and the snapshot is gone again. A run the user stopped while the server
+    // was silent ends in Stopped, which says what was and was not made.
+    RunOutcome run(const RunParameters& choice, const QString& workDir, Spreadsheet* spreadsheet);
 
 private:
+    void runSteps(const RunParameters& choice, const QString& workDir, Spreadsheet* spreadsheet,
+                  RunOutcome& outcome);
     bool assembleDebtorQuery(const RunParameters& choice);
     void setDateCondition(const DateFilter& date);
 
     TdmCommon& dm_;
     RunObserver& observer_;
     RunLimits limits_;
-    QString dateClause_;
-    DateFilter dateValues_; // the dates dateClause_ is bound to
-    TextFile textFile_;     // the parameter log, then the phone list
+    TextFile textFile_; // the parameter log, then the phone list
 };

@@ -5,7 +5,7 @@
 
 DebtorPass WritePhoneList(SqlQuery& debtors, TextFile* file, const QString& path, int keep) {
     if (file)
-        file->create(path);
+        file->create(path, TextFile::Placing::WhenWhole);
     DebtorPass pass;
     for (; !debtors.eof(); debtors.next()) {
         const QString phone = debtors.asString(QStringLiteral("phone"));

@@ -21,5 +21,6 @@ struct DebtorPass {
 
 // The pass over the debtor query from its current row to its end, and the phone
 // list it writes on the way (when a file is given): one number per line, in
-// the query's order. Up to `keep` rows are kept for the report.
+// the query's order, under its name only once whole. Up to `keep` rows are
+// kept for the report.
 DebtorPass WritePhoneList(SqlQuery& debtors, TextFile* file, const QString& path, int keep);

@@ -14,9 +14,7 @@
 #include <com/sun/star/frame/XFrame.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
-#include <com/sun/star/sheet/CellFlags.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
-#include <com/sun/star/sheet/XSheetOperation.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/table/CellHoriJustify.hpp>
@@ -31,11 +29,6 @@ using namespace office;
 using css::uno::Sequence;
 using css::uno::UNO_QUERY;
 using css::uno::UNO_QUERY_THROW;
-
-namespace {
-// Columns enough for any row the report writes; clearing rows empties these.
-constexpr int ClearedColumns = 256;
-} // namespace
 
 struct LibreOfficeSpreadsheet::Uno {
     explicit Uno(const Options& options) : connection(options) {}
@@ -156,17 +149,6 @@ void LibreOfficeSpreadsheet::writeRows(int firstRow, int firstColumn,
     });
 }
 
-void LibreOfficeSpreadsheet::clearRows(int firstRow, int rowCount) {
-    if (rowCount <= 0)
-        return;
-    call("очистка строк", [&] {
-        using namespace css::sheet::CellFlags;
-        Reference<css::sheet::XSheetOperation>(
-            uno_->range(firstRow, 1, firstRow + rowCount - 1, ClearedColumns), UNO_QUERY_THROW)
-            ->clearContents(VALUE | DATETIME | STRING | FORMULA);
-    });
-}
-
 void LibreOfficeSpreadsheet::alignRight(int row, int firstColumn, int lastColumn) {
     call("выравнивание", [&] {
         uno_->rowRange(row, firstColumn, lastColumn)
@@ -207,14 +189,6 @@ void LibreOfficeSpreadsheet::makeVisible() {
         Reference<css::awt::XTopWindow> top(window, UNO_QUERY);
         if (top.is())
             top->toFront();
-    });
-}
-
-void LibreOfficeSpreadsheet::markUnchanged() {
-    call("отметка книги", [&] {
-        Reference<css::util::XModifiable> modifiable(uno_->document, UNO_QUERY);
-        if (modifiable.is())
-            modifiable->setModified(false);
     });
 }
 

@@ -17,14 +17,12 @@ public:
     void openWorkbook(const QString& path) override;
     void saveWorkbookAs(const QString& path) override;
     void writeRows(int firstRow, int firstColumn, const std::vector<Row>& rows) override;
-    void clearRows(int firstRow, int rowCount) override;
     void alignRight(int row, int firstColumn, int lastColumn) override;
     void setBold(int row, int firstColumn, int lastColumn) override;
     void hideColumn(int column) override;
     void saveWorkbook() override;
     void makeVisible() override;
     void disconnect() override;
-    void markUnchanged() override;
     void closeWorkbook() override;
 
 private:

@@ -27,8 +27,6 @@ public:
     // Cells of the first worksheet of the current workbook: a block of rows,
     // each row from the given column on, in one call.
     virtual void writeRows(int firstRow, int firstColumn, const std::vector<Row>& rows) = 0;
-    // Empties the cells of whole rows again.
-    virtual void clearRows(int firstRow, int rowCount) = 0;
     virtual void alignRight(int row, int firstColumn, int lastColumn) = 0;
     virtual void setBold(int row, int firstColumn, int lastColumn) = 0;
     virtual void hideColumn(int column) = 0;
@@ -37,10 +35,6 @@ public:
     virtual void makeVisible() = 0;
     // Lets go of the application without asking it to quit.
     virtual void disconnect() = 0;
-    // Marks the current workbook as holding no change of the user's: a report
-    // that failed leaves it open as far as it got, and the next report under the
-    // same name may replace it.
-    virtual void markUnchanged() = 0;
     // Closes the current workbook without saving it.
     virtual void closeWorkbook() = 0;
 

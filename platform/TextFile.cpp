@@ -2,18 +2,31 @@
 
 #include "platform/Failure.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <iconv.h>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace {
 
 FileError fileError(const QString& what, const QString& path) {
+    if (errno == ENOSPC || errno == EDQUOT)
+        return noSpaceOnDisk(QStringLiteral("файл «%1» в папке «%2» не записан"), path);
     return FileError(QStringLiteral("%1 «%2»: %3")
                          .arg(what, path, QString::fromLocal8Bit(std::strerror(errno))));
+}
+
+// A hidden name beside the file's own, for a file that is renamed in when whole.
+QString besidePath(const QString& path) {
+    const QFileInfo file(path);
+    return file.path() + QStringLiteral("/.") + file.fileName() +
+           QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid());
 }
 
 class Converter {
@@ -64,18 +77,31 @@ QByteArray toWindows1251(const QString& text) {
     return converter.convert(text);
 }
 
-TextFile::~TextFile() {
-    if (file_)
-        std::fclose(file_);
+FileError noSpaceOnDisk(const QString& what, const QString& path) {
+    const QFileInfo file(path);
+    return FileError(QStringLiteral("На диске нет места: ") +
+                     what.arg(file.fileName(), file.absolutePath()));
 }
 
-void TextFile::create(const QString& path) {
+TextFile::~TextFile() {
+    abandon();
+}
+
+void TextFile::create(const QString& path, Placing placing) {
     if (file_)
         close();
     path_ = path;
-    file_ = std::fopen(QFile::encodeName(path).constData(), "wb");
-    if (!file_)
+    writtenPath_ = placing == Placing::WhenWhole ? besidePath(path) : path;
+    // Made as the system makes any new file of the user's: read and write for
+    // all, less the user's mask.
+    const int fd = ::open(QFile::encodeName(writtenPath_).constData(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    file_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    if (!file_) {
+        if (fd >= 0)
+            ::close(fd);
         throw fileError(QStringLiteral("Не удалось создать файл"), path);
+    }
 }
 
 void TextFile::writeLine(const QString& line) {
@@ -93,14 +119,34 @@ void TextFile::writeLine(const QString& line) {
 void TextFile::close() {
     if (!file_)
         return;
-    std::FILE* f = file_;
-    file_ = nullptr;
-    if (std::fclose(f) != 0)
-        throw fileError(QStringLiteral("Не удалось записать в файл"), path_);
+    const bool beside = writtenPath_ != path_;
+    std::FILE* f = std::exchange(file_, nullptr);
+    // A file renamed into place is on the disk before it takes the name.
+    bool stored = std::fflush(f) == 0 && (!beside || ::fdatasync(::fileno(f)) == 0);
+    int error = errno;
+    if (std::fclose(f) != 0 && stored) {
+        stored = false;
+        error = errno;
+    }
+    if (stored && beside &&
+        std::rename(QFile::encodeName(writtenPath_).constData(),
+                    QFile::encodeName(path_).constData()) != 0) {
+        stored = false;
+        error = errno;
+    }
+    if (!stored) {
+        errno = error;
+        const FileError failure = fileError(QStringLiteral("Не удалось записать в файл"), path_);
+        abandon();
+        throw failure;
+    }
+    writtenPath_.clear();
 }
 
 void TextFile::abandon() noexcept {
     if (file_)
-        std::fclose(file_);
-    file_ = nullptr;
+        std::fclose(std::exchange(file_, nullptr));
+    if (!writtenPath_.isEmpty() && writtenPath_ != path_)
+        std::remove(QFile::encodeName(writtenPath_).constData());
+    writtenPath_.clear();
 }

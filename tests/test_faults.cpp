@@ -12,6 +12,7 @@
 #include "tests/support/ForwardingSpreadsheet.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/OfficeReader.h"
+#include "tests/support/SmallDisk.h"
 #include "tests/support/TestDb.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WindowFixture.h"
@@ -20,8 +21,10 @@
 
 #include <QCheckBox>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -33,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -145,6 +149,25 @@ class TestFaults : public QObject {
         q.openWhole();
         return q.asString("pid");
     }
+    // Files of the phone list folder, hidden ones too, but for a test's own filler.
+    QStringList stationFiles() const {
+        QStringList files = QDir(work->path() + "/Tulmin/Station")
+                                .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+        files.removeAll(".filler");
+        return files;
+    }
+    // The user answers the server question with the button, and the seconds
+    // the question took to come are noted.
+    void answerTheServerQuestion(const QString& button, const QElapsedTimer& since,
+                                 qint64& askedAfterMs) {
+        driver->then([this, button, &since, &askedAfterMs](QWidget* box) {
+            askedAfterMs = since.elapsed();
+            driver->boxTexts << qobject_cast<QMessageBox*>(box)->text();
+            for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
+                if (b->text() == button)
+                    b->click();
+        });
+    }
 
 private slots:
     void initTestCase() {
@@ -216,15 +239,14 @@ private slots:
                  qPrintable(message));
         QVERIFY(!ownWords(message).contains('\n'));
         QVERIFY(usable());
-        QCOMPARE(snapshotUsers(), QStringList({"994001", "994002"}));
-        QCOMPARE(userIdColumn(reader->readOpenDocument(workbookPath(Town), 5, 1)),
-                 QStringList({"994001", "994002"}));
+        QCOMPARE(snapshotUsers(), QStringList()); // the first block's went with the connection
+        QVERIFY(!QFile::exists(workbookPath(Town)));
 
         sheet->beforeWrite = nullptr;
         QCOMPARE(press(), QString()); // connected again: the next run works
         QCOMPARE(userIdColumn(reader->readFile(workbookPath(Town), 5, 1)),
                  QStringList({"994001", "994002", "994003"}));
-        QCOMPARE(snapshotUsers().size(), 5);
+        QCOMPARE(snapshotUsers().size(), 3);
         QVERIFY(w->close());
         QVERIFY(!testdb::linkExists(Login));
     }
@@ -296,6 +318,119 @@ private slots:
         next.SQLConnectionKvarn.executeDirect("drop database link " + Login);
     }
 
+    // The server silent (a lock another session holds, the program's server
+    // process stopped) or the disk full under an output: the user is asked
+    // after the answer limit, or told what happened, the window stays usable,
+    // no output is left that looks complete, and the next run is whole.
+    void silentServerAndFullDisk_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<bool>("listLeft");
+        const QString stopped = "Формирование прервано: сервер базы данных не отвечал. Сделано: "
+                                "журнал параметров";
+        QTest::newRow("debt list locked") << "lock"
+                                          << stopped + ". Не сделано: список телефонов, "
+                                                       "книга отчёта, снимок платежей."
+                                          << false;
+        QTest::newRow("close request while locked") << "close" << stopped << false;
+        QTest::newRow("server process stopped") << "sigstop"
+                                                << stopped + ", список телефонов. Не сделано: "
+                                                             "книга отчёта, снимок платежей."
+                                                << true;
+        QTest::newRow("disk full under the list") << "list disk"
+                                                  << "На диске нет места: файл «%1.txt» в папке "
+                                                     "«%2/Tulmin/Station» не записан."
+                                                  << false;
+        QTest::newRow("disk full under the workbook")
+            << "workbook disk"
+            << "На диске нет места: книга «Тест-Сбой.xls» в папке «%2» не сохранена." << true;
+    }
+    void silentServerAndFullDisk() {
+        QFETCH(QString, fault);
+        QFETCH(QString, told);
+        QFETCH(bool, listLeft);
+        const bool diskFault = fault.endsWith("disk");
+        std::optional<SmallDisk> disk;
+        if (diskFault) {
+            const bool underList = fault == "list disk";
+            disk.emplace(work->path() + (underList ? "/Tulmin/Station" : ""),
+                         underList ? 16 : 4096);
+            if (!disk->mounted())
+                QSKIP("a file system of its own needs root");
+            if (underList) {
+                disk->fill();
+            } else {
+                QDir::setCurrent(work->path());
+                fixture::prepareWorkFolder(work->path());
+            }
+        }
+        openWindowOn(Town);
+        const int limitMs = fault == "close" ? 60000 : 2000;
+        dm->SQLConnectionKvarn.setAnswerLimit(limitMs);
+        const pid_t backend = pid_t(backendPid().toInt());
+        std::optional<testdb::HeldLock> lock;
+        if (fault == "lock" || fault == "close")
+            lock.emplace("lst_deb_always");
+        if (fault == "close")
+            QTimer::singleShot(300, w.get(), &QWidget::close);
+        sheet->beforeWrite = [&](int write) {
+            if (fault == "sigstop" && write == 2)
+                ::kill(backend, SIGSTOP);
+            if (fault == "workbook disk")
+                disk->fill();
+        };
+        const auto resume = qScopeGuard([&] { ::kill(backend, SIGCONT); });
+        QElapsedTimer since;
+        qint64 askedAfterMs = -1;
+        if (!diskFault)
+            answerTheServerQuestion("Прервать", since, askedAfterMs);
+        QSignalSpy closed(w.get(), &TfmMain::closed);
+        since.start();
+        const QString shown = press();
+
+        const QString stamp = QDir(work->path() + "/Tulmin/LogParam")
+                                  .entryList(QDir::Files)
+                                  .value(0)
+                                  .section('.', 0, 0);
+        const QString words = diskFault ? ownWords(shown) : shown;
+        QVERIFY2(words.startsWith(QString(told).replace("%1", stamp).replace("%2", work->path())),
+                 qPrintable(shown));
+        if (!diskFault) {
+            // Asked once the limit has passed, or at once for a close request.
+            QVERIFY2(askedAfterMs >= (fault == "close" ? 0 : limitMs) && askedAfterMs < 30000,
+                     qPrintable(QString::number(askedAfterMs)));
+            QVERIFY(driver->boxTexts.at(driver->boxTexts.size() - 2)
+                        .startsWith("Сервер базы данных не отвечает"));
+        }
+        if (fault == "close") {
+            QTRY_COMPARE(closed.count(), 1);
+            return;
+        }
+        QVERIFY(usable());
+        QCOMPARE(stationFiles().size(), listLeft ? 1 : 0);
+        QVERIFY(!QFile::exists(workbookPath(Town)));
+        if (fault == "sigstop") {
+            // Let go, the process ends with its lost connection, and its transaction.
+            ::kill(backend, SIGCONT);
+            QTRY_COMPARE(testdb::scalar("report", "select count(*) from pg_stat_activity "
+                                                  "where pid = " +
+                                                      QString::number(backend))
+                             .toInt(),
+                         0);
+        }
+        QCOMPARE(snapshotUsers(), QStringList());
+
+        lock.reset();
+        if (disk)
+            disk->free();
+        sheet->beforeWrite = nullptr;
+        QCOMPARE(press(), QString());
+        QCOMPARE(snapshotUsers().size(), 3);
+        QCOMPARE(userIdColumn(reader->readFile(workbookPath(Town), 5, 1)).size(), 3);
+        QCOMPARE(readFile(w->lastRun().phoneListPath).count("\r\n"), 3);
+        QCOMPARE(stationFiles().filter(QRegularExpression("^\\.")), QStringList());
+    }
+
     void officeKilledMidReport() {
         openWindowOn(Town);
         sheet->beforeWrite = [this](int write) {
@@ -307,7 +442,8 @@ private slots:
         const QString message = press();
         QVERIFY(!message.isEmpty());
         QVERIFY(usable());
-        QCOMPARE(snapshotUsers(), QStringList({"994001", "994002"}));
+        QCOMPARE(snapshotUsers(), QStringList());
+        QVERIFY(!QFile::exists(workbookPath(Town)));
         sheet->beforeWrite = nullptr;
         QCOMPARE(press(), QString()); // a new office
         QCOMPARE(userIdColumn(reader->readFile(workbookPath(Town), 5, 1)),

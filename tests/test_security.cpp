@@ -66,9 +66,15 @@ public:
     }
     QSqlDatabase& db() { return db_; }
     // A statement with values bound on the wire, as the program sends them.
+    // The test waits for the answer blocking its thread, as nothing is to be drawn.
     pq::Result bound(const QString& sql, const QList<QVariant>& values) {
-        return pq::exec(*static_cast<pg_conn* const*>(db_.driver()->handle().constData()), sql,
-                        values);
+        pg_conn* c = *static_cast<pg_conn* const*>(db_.driver()->handle().constData());
+        if (!pq::send(c, sql, values))
+            return pq::Result();
+        pq::Result answer = pq::next(c);
+        while (!pq::next(c).isNull()) {
+        }
+        return answer;
     }
     QVariant scalar(const QString& sql) {
         QSqlQuery q(db_);
@@ -344,7 +350,7 @@ private slots:
         p.exchangeCount = 1;
         p.listKind = CallRound;
         p.listKindText = "Тулмин";
-        const RunOutcome run = GenerationRun(dm, observer).run(p, nullptr);
+        const RunOutcome run = GenerationRun(dm, observer).run(p, QDir::currentPath(), nullptr);
         QDir::setCurrent("/");
         QCOMPARE(run.debtorCount, 1);
         dm.SQLConnectionKvarn.executeDirect("drop database link " + Login);
@@ -565,7 +571,8 @@ private slots:
         p.exchangeCount = 2;
         p.excluded = {{"4217\\'", "\\'"}};
         p.listKind = Analysis;
-        const RunOutcome run = GenerationRun(*signedIn, observer).run(p, &sheet);
+        const RunOutcome run =
+            GenerationRun(*signedIn, observer).run(p, QDir::currentPath(), &sheet);
         QDir::setCurrent("/");
         QCOMPARE(run.debtorCount, 1);
         QCOMPARE(sheet.userIdColumn(), QStringList{"995001"});

@@ -365,6 +365,7 @@ private slots:
     }
 
     void severalQueriesStandOpenAtOnceAcrossRowsets() {
+        const int before = testdb::serverCursors(dm->SQLConnectionKvarn);
         SqlQuery a(dm->SQLConnectionKvarn, "a", {"select generate_series(1, 45) as n"});
         SqlQuery b(dm->SQLConnectionKvarn, "b", {"select generate_series(101, 120) as n"});
         a.open();
@@ -388,6 +389,8 @@ private slots:
             c.open();
             QCOMPARE(c.asString("one"), QString("1"));
         }
+        // The server holds a and b, and none of those given up.
+        QCOMPARE(testdb::serverCursors(dm->SQLConnectionKvarn), before + 2);
     }
 
     void aLinkIsCreatedWholeOrNotAtAll() {

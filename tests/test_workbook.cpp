@@ -53,7 +53,7 @@ class TestWorkbook : public QObject {
         return p;
     }
     void runOn(const fixture::Settlement& s, Spreadsheet& sheet, RunLimits limits = {}) {
-        GenerationRun(*dm, observer, limits).run(choice(s), &sheet);
+        GenerationRun(*dm, observer, limits).run(choice(s), QDir::currentPath(), &sheet);
     }
     QString workbookPath(const fixture::Settlement& s) const {
         return work.path() + "/" + s.name + ".xls";
@@ -198,18 +198,20 @@ private slots:
 
     // After a failure the snapshot holds exactly the debtors whose rows the
     // workbook left open in the office holds.
-    void failedInsertTakesItsBlockOutOfTheOpenWorkbook() {
-        const testdb::RefusedSnapshot refused(992003);
-        QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, *office, {65534, 2}));
-        const auto open = reader->readOpenDocument(workbookPath(Town), 5, 6);
-        QCOMPARE(userIdColumn(open), QStringList({"992001", "992002"}));
-        QCOMPARE(open.rows[3][2].text + open.rows[3][4].text, QString());
-        QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList({"992001", "992002"}));
-        // The failed report holds nothing of the user's: the next one replaces it.
-        testdb::exec("report",
-                     "delete from pays_debs_tmp_r where user_id between 992001 and 992009");
-        QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, *office, {65534, 2}));
-        QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList({"992001", "992002"}));
+    // A report that fails after its first save leaves neither its file, nor a
+    // document in the office, nor a snapshot row of the blocks before.
+    void failedReportLeavesNothingBehind() {
+        const int documents = reader->openDocuments();
+        {
+            const testdb::RefusedSnapshot refused(992003);
+            QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, *office, {65534, 2}));
+        }
+        QVERIFY(!QFile::exists(workbookPath(Town)));
+        QCOMPARE(reader->openDocuments(), documents);
+        QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList());
+        runOn(Town, *office, {65534, 2});
+        QCOMPARE(userIdColumn(reader->readFile(workbookPath(Town), 5, 1)).size(), 3);
+        QCOMPARE(snapshotUsers("pays_debs_tmp_r").size(), 3);
     }
 
     // Names that cannot be a file name as they stand.

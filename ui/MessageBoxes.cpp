@@ -8,50 +8,68 @@
 namespace msgbox {
 namespace {
 
-int showBox(QMessageBox::Icon icon, const QString& text, bool withCancel) {
+enum class Escape { First, Second };
+
+// True when the first button (the default) was pressed. Escape answers as the
+// second button, if there is one, unless told otherwise.
+bool showBox(QMessageBox::Icon icon, const QString& text, const QString& first,
+             const QString& second = {}, Escape escape = Escape::Second) {
     QMessageBox box(icon, Caption, text, QMessageBox::NoButton);
     box.setObjectName(QStringLiteral("TulminaMessageBox"));
-    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    QPushButton* ok = box.addButton(first, QMessageBox::AcceptRole);
     QPushButton* cancel = nullptr;
-    if (withCancel)
-        cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    if (!second.isEmpty())
+        cancel = box.addButton(second, QMessageBox::RejectRole);
     box.setDefaultButton(ok);
-    box.setEscapeButton(cancel ? static_cast<QAbstractButton*>(cancel) : ok);
+    box.setEscapeButton(cancel && escape == Escape::Second ? static_cast<QAbstractButton*>(cancel)
+                                                           : ok);
     box.exec();
-    return box.clickedButton() == ok ? QMessageBox::Ok : QMessageBox::Cancel;
+    return box.clickedButton() == ok;
 }
+
+const QString Ok = QStringLiteral("OK");
 
 } // namespace
 
 bool askOkCancel(const QString& text) {
-    return showBox(QMessageBox::NoIcon, text, true) == QMessageBox::Ok;
+    return showBox(QMessageBox::NoIcon, text, Ok, QStringLiteral("Cancel"));
 }
 
 void inform(const QString& text) {
-    showBox(QMessageBox::NoIcon, text, false);
+    showBox(QMessageBox::NoIcon, text, Ok);
+}
+
+// Escape keeps waiting, as the default does: stopping is asked for by name.
+bool askKeepWaiting(int secondsWaited) {
+    return showBox(QMessageBox::NoIcon,
+                   QStringLiteral("Сервер базы данных не отвечает %1 с: данные могут быть заняты "
+                                  "другим сеансом, сервер перегружен или недоступен. Ждать "
+                                  "дальше или прервать?")
+                       .arg(secondsWaited),
+                   QStringLiteral("Ждать"), QStringLiteral("Прервать"), Escape::First);
 }
 
 void reportError(const std::exception& error) {
-    showBox(QMessageBox::Critical, errorReportText(error), false);
+    showBox(QMessageBox::Critical, errorReportText(error), Ok);
 }
 
 QString errorReportText(const std::exception& error) {
     const auto* failure = dynamic_cast<const Failure*>(&error);
     QString headline;
-    switch (failure ? failure->part() : Failure::Part::Program) {
-    case Failure::Part::Database:
+    switch (failure ? failure->component() : Failure::Component::Program) {
+    case Failure::Component::Database:
         headline = QStringLiteral("Ошибка базы данных. Повторите действие; если ошибка "
                                   "не уйдёт, сообщите администратору базы данных.");
         break;
-    case Failure::Part::Office:
+    case Failure::Component::Office:
         headline = QStringLiteral("Ошибка LibreOffice. Закройте лишние окна LibreOffice "
                                   "и повторите действие.");
         break;
-    case Failure::Part::File:
+    case Failure::Component::File:
         headline = QStringLiteral("Ошибка файла. Проверьте папки Tulmin в рабочей папке "
                                   "и место на диске, затем повторите действие.");
         break;
-    case Failure::Part::Program:
+    case Failure::Component::Program:
         headline = QStringLiteral("Ошибка в самой программе. Сообщите о ней разработчикам; "
                                   "работу можно продолжить.");
         break;

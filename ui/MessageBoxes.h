@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/Failure.h"
+
 #include <QString>
 #include <stdexcept>
 
@@ -14,6 +16,10 @@ bool askOkCancel(const QString& text);
 // A notice without an icon, with one "OK".
 void inform(const QString& text);
 
+// The server has not answered for so many seconds: "Ждать" (the default, also
+// Escape) keeps waiting and answers true, "Прервать" stops.
+bool askKeepWaiting(int secondsWaited);
+
 // The default error report: error icon, one "OK", and the error's text under a
 // first line of the program's own that says which part failed (the database,
 // the office, a file, the program itself) and what the user can do.
@@ -27,12 +33,15 @@ QString errorReportText(const std::exception& error);
 QString errorReportText(const QString& text);
 
 // Runs a handler of the user interface. An error that escapes it is shown by
-// the default error report and the action is abandoned: Qt's event and signal
-// code never sees an exception. True when the handler ran to its end.
+// the default error report and the action is abandoned; a wait the user
+// stopped is told in a notice of its own: Qt's event and signal code never
+// sees an exception. True when the handler ran to its end.
 template <class F> bool reportErrors(F&& handler) noexcept {
     try {
         handler();
         return true;
+    } catch (const Stopped& stopped) {
+        inform(stopped.message());
     } catch (const std::exception& e) {
         reportError(e);
     } catch (...) {

@@ -19,6 +19,8 @@ TulminaApplication::TulminaApplication(int& argc, char** argv) : QApplication(ar
 bool TulminaApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
+    } catch (const Stopped& stopped) {
+        msgbox::inform(stopped.message());
     } catch (const std::exception& e) {
         msgbox::reportError(e);
     } catch (...) {

@@ -1,6 +1,7 @@
 #include "ui/frmMain.h"
 
 #include "data/DbError.h"
+#include "data/ServerWait.h"
 #include "data/Session.h"
 #include "data/fmCommonDM.h"
 #include "platform/RegionalForms.h"
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -116,9 +118,20 @@ TfmMain::TfmMain(QWidget* parent) : QWidget(parent) {
     FormCreate();
     connectHandlers();
     bbExecute->setFocus();
+    ServerWait::setQuestion(&msgbox::askKeepWaiting);
 }
 
-TfmMain::~TfmMain() = default;
+TfmMain::~TfmMain() {
+    ServerWait::setQuestion(nullptr);
+}
+
+auto TfmMain::holdWindow() {
+    ++busy_;
+    return qScopeGuard([this] {
+        if (--busy_ == 0 && closeAfterRun_)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    });
+}
 
 void TfmMain::setDataModule(TdmCommon* dm) {
     dm_ = dm;
@@ -198,7 +211,10 @@ void TfmMain::createControls() {
 // Each handler reports its own errors: none may pass through Qt's signal code.
 void TfmMain::connectHandlers() {
     const auto handler = [this](void (TfmMain::*h)()) {
-        return [this, h] { msgbox::reportErrors([this, h] { (this->*h)(); }); };
+        return [this, h] {
+            const auto hold = holdWindow();
+            msgbox::reportErrors([this, h] { (this->*h)(); });
+        };
     };
     connect(cbTypeCall, &QComboBox::activated, this, handler(&TfmMain::cbTypeCallChange));
     connect(cbSettlement, &QComboBox::activated, this, handler(&TfmMain::cbSettlementSelect));
@@ -238,6 +254,7 @@ void TfmMain::FormShow() {
         close();
         return;
     }
+    const auto hold = holdWindow();
     cbTypeCall->setCurrentIndex(Analysis);
     LoadSettlements();
     repaint();
@@ -248,14 +265,18 @@ void TfmMain::FormShow() {
 // stays. A second request then closes the window all the same, without touching
 // the released queries again: the next sign-in under that name drops the link.
 //
-// A run that waits for the office lets timers and the session manager through
-// while the user's input waits: a close or logout request that comes then is
-// held until the run has ended, and carried out then. Nothing is released
-// under a running report.
+// While a handler waits for the server or the office, the window paints and
+// takes close and logout requests; the user's other input waits. Such a
+// request is held until the handler has ended, and carried out then: nothing
+// is released under a running report. When the server is what the handler
+// waits for, the user may stop waiting at once.
 void TfmMain::closeEvent(QCloseEvent* event) {
-    if (running_) {
+    if (closedForGood_)
+        return;
+    if (busy_ > 0) {
         closeAfterRun_ = true;
         event->ignore();
+        askAboutTheServerWait();
         return;
     }
     if (!closeRefused_) {
@@ -274,6 +295,16 @@ void TfmMain::closeEvent(QCloseEvent* event) {
     FormClose();
     closedForGood_ = true;
     emit closed();
+}
+
+// The question the server's silence brings up, asked now; stopping ends the
+// wait, and the handler then ends.
+void TfmMain::askAboutTheServerWait() {
+    const ServerWait* wait = ServerWait::underWay();
+    if (!wait || ServerWait::keepWaiting(wait->secondsWaited()))
+        return;
+    if (ServerWait* still = ServerWait::underWay())
+        still->stop();
 }
 
 // The link is dropped before the three queries are released: a close that
@@ -344,18 +375,14 @@ void TfmMain::bbExecuteClick() {
         msgbox::inform(QStringLiteral("Выберите населенный пункт из списка"));
         return;
     }
-    // Whatever way the run ends, the window is left usable, and a close asked
-    // for meanwhile is carried out once this handler has returned.
-    running_ = true;
+    // Whatever way the run ends, the window is left usable.
+    const auto hold = holdWindow();
     const auto restore = qScopeGuard([this] {
-        running_ = false;
         bbExecute->setEnabled(true);
         Label1->hide();
         PrBar->hide();
-        if (closeAfterRun_)
-            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     });
-    lastRun_ = generation_->run(gatherRunParameters(), cbListExcel.get());
+    lastRun_ = generation_->run(gatherRunParameters(), QDir::currentPath(), cbListExcel.get());
     if (!lastRun_.notice.isEmpty())
         msgbox::inform(lastRun_.notice);
 }

@@ -54,8 +54,9 @@ public:
     // Shows the window; the first time, its show handler runs first and may
     // close it instead. The window is shown even when the handler fails.
     void showMainWindow();
-    // A close was asked for during a run: it is carried out when the run ends.
-    bool closeWaitsForRun() const { return running_ && closeAfterRun_; }
+    // A close was asked for while a handler or a run held the window: it is
+    // carried out when that ends.
+    bool closeWaitsForRun() const { return busy_ > 0 && closeAfterRun_; }
 
     // Controls.
     QLabel* Label1; // "Ждем-с"
@@ -140,6 +141,10 @@ private:
     int countExchangeRows();
     void rememberShownTown(int item);
     void dropUserLink();
+    // While the returned guard lives, a handler holds the window: a close
+    // request waits for its end.
+    [[nodiscard]] auto holdWindow();
+    void askAboutTheServerWait();
 
     // How the run reaches the window.
     void busy() override;
@@ -154,6 +159,6 @@ private:
     bool shownOnce_ = false;
     bool closedForGood_ = false;
     bool closeRefused_ = false;  // a close request failed to drop the link
-    bool running_ = false;       // a generation run holds the window
-    bool closeAfterRun_ = false; // a close came during the run
+    int busy_ = 0;               // handlers under way: a run, a settlement's exchanges, ...
+    bool closeAfterRun_ = false; // a close came meanwhile
 };

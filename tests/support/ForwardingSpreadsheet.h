@@ -22,9 +22,6 @@ public:
     void writeRows(int r, int c, const std::vector<Row>& rows) override {
         around("write rows", [&] { inner_->writeRows(r, c, rows); });
     }
-    void clearRows(int r, int n) override {
-        around("clear", [&] { inner_->clearRows(r, n); });
-    }
     void alignRight(int r, int a, int b) override {
         around("total row", [&] { inner_->alignRight(r, a, b); });
     }
@@ -42,9 +39,6 @@ public:
     }
     void disconnect() override {
         around("disconnect", [&] { inner_->disconnect(); });
-    }
-    void markUnchanged() override {
-        around("mark", [&] { inner_->markUnchanged(); });
     }
     void closeWorkbook() override {
         around("close", [&] { inner_->closeWorkbook(); });

@@ -26,13 +26,6 @@ public:
                 cells[{firstRow + int(r), firstColumn + int(c)}] =
                     std::visit([](const auto& v) { return QVariant(v); }, rows[r][c]);
     }
-    void clearRows(int firstRow, int rowCount) override {
-        record(QStringLiteral("clear %1 x%2").arg(firstRow).arg(rowCount));
-        for (auto it = cells.begin(); it != cells.end();)
-            it = it.key().first >= firstRow && it.key().first < firstRow + rowCount
-                     ? cells.erase(it)
-                     : std::next(it);
-    }
     void alignRight(int row, int first, int last) override {
         record(QStringLiteral("alignRight %1:%2-%3").arg(row).arg(first).arg(last));
     }
@@ -43,7 +36,6 @@ public:
     void saveWorkbook() override { record("save"); }
     void makeVisible() override { record("visible"); }
     void disconnect() override { record("disconnect"); }
-    void markUnchanged() override { record("unchanged"); }
     void closeWorkbook() override { record("close"); }
 
     // The debtor rows the sheet holds: user id cells of rows 2 onwards, up to

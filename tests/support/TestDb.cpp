@@ -148,6 +148,31 @@ void dropLinkIfAny(const QString& linkName) {
     exec("report", QStringLiteral("delete from tulmina_auth.holders where link = '%1'").arg(n));
 }
 
+int serverCursors(SqlConnection& connection) {
+    // The statement's own portal has no name.
+    SqlQuery count(connection, QStringLiteral("serverCursors"),
+                   {QStringLiteral("select count(*) as n from pg_cursors where name <> ''")});
+    count.openWhole();
+    return count.asString(QStringLiteral("n")).toInt();
+}
+
+HeldLock::HeldLock(const QString& table) : name_(QStringLiteral("testdb-lock-") + table) {
+    QSqlDatabase db = QSqlDatabase::cloneDatabase(connection(QStringLiteral("report")), name_);
+    if (!db.open() || !QSqlQuery(db).exec(QStringLiteral("begin")) ||
+        !QSqlQuery(db).exec(QStringLiteral("lock table ") + table +
+                            QStringLiteral(" in access exclusive mode")))
+        throw std::runtime_error("test database: no lock on " + table.toStdString());
+}
+
+HeldLock::~HeldLock() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(name_, false);
+        QSqlQuery(db).exec(QStringLiteral("rollback"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name_);
+}
+
 RefusedSnapshot::RefusedSnapshot(qint64 userId) {
     exec("report", QStringLiteral("create or replace function refuse_snapshot() returns trigger "
                                   "language plpgsql as $$ begin if new.user_id = %1 then "

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QVariant>
 
+class SqlConnection;
+
 // Set-up and inspection of the stand-in databases behind the program's back,
 // as the cluster's superuser.
 namespace testdb {
@@ -35,10 +37,26 @@ void forgetFailedSignIns();
 QStringList snapshotUsers(const QString& table, qint64 first, qint64 last);
 void removeSnapshots(qint64 first, qint64 last);
 
+// The cursors the server holds for the program's connection, counted on it.
+int serverCursors(SqlConnection& connection);
+
 // Drops a per-user link left behind by a test, whatever its state, with the
 // record of the connections signed in through it.
 void dropLinkIfAny(const QString& linkName);
 bool linkExists(const QString& linkName);
+
+// While it lives, another session holds a table of the reporting database
+// locked against every reader, as a night job or maintenance may.
+class HeldLock {
+public:
+    explicit HeldLock(const QString& table);
+    ~HeldLock();
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+
+private:
+    QString name_;
+};
 
 // While it lives, the reporting database refuses to insert a snapshot row of
 // this user into pays_debs_tmp_r.
