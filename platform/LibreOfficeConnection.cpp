@@ -1,13 +1,12 @@
 #include "platform/LibreOfficeConnection.h"
 
+#include "platform/EventWait.h"
 #include "platform/Failure.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QThread>
 #include <QUrl>
 
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
@@ -85,13 +84,18 @@ Connection::Connection(Options options) : options_(std::move(options)) {
 }
 
 void Connection::connect() {
-    if (desktop_.is()) {
+    const auto alive = [this] {
         try {
-            desktop_->getComponents(); // still alive: the connection is kept
-            return;
+            desktop_->getComponents();
+            return true;
         } catch (const css::uno::Exception&) {
-            disconnect(); // the office has gone away: attach or start anew
+            return false;
         }
+    };
+    if (desktop_.is()) {
+        if (aside(alive))
+            return;   // still alive: the connection is kept
+        disconnect(); // the office has gone away: attach or start anew
     }
     if (!call("подключение", [this] { return attach(); }))
         startOffice();
@@ -140,12 +144,12 @@ void Connection::startOffice() {
     // A new profile takes the office a few seconds to make. The window goes on
     // painting meanwhile; the user's input waits.
     const QDeadlineTimer deadline(options_.startTimeoutMs);
+    EventWait pause;
     while (!call("подключение", [this] { return attach(); })) {
         if (deadline.hasExpired())
             throw OfficeError(QStringLiteral("LibreOffice не ответил за %1 с после запуска")
                                   .arg(options_.startTimeoutMs / 1000.0));
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
-        QThread::msleep(50);
+        pause.untilWoken(50);
     }
 }
 

@@ -3,6 +3,7 @@
 // every office call needs. Only the office backend and the tests that read its
 // documents back include this header: it brings in the UNO headers.
 #include "platform/OfficeOptions.h"
+#include "platform/WorkAside.h"
 
 #include <QString>
 
@@ -48,12 +49,17 @@ properties(std::initializer_list<std::pair<const char*, css::uno::Any>> list);
 [[noreturn]] void failed(const css::uno::Exception& e, const char* what);
 
 // Runs one office call, turning the office's exceptions into the program's.
+// The call goes to the thread office calls share, and the window's thread
+// waits in its event loop meanwhile: an office at work, or one that hangs,
+// never stops the window painting.
 template <class F> auto call(const char* what, F&& f) {
-    try {
-        return f();
-    } catch (const css::uno::Exception& e) {
-        failed(e, what);
-    }
+    return aside([&] {
+        try {
+            return f();
+        } catch (const css::uno::Exception& e) {
+            failed(e, what);
+        }
+    });
 }
 
 } // namespace office

@@ -93,6 +93,21 @@ void server(const char* command) {
     QCOMPARE(p.exitCode(), 0);
 }
 
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject {
+public:
+    PaintCounter(QWidget* widget, int& count) : count_(count) { widget->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        count_ += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+
+private:
+    int& count_;
+};
+
 // Whether some process holds the lock file exclusively.
 bool lockHeld(const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR);
@@ -159,9 +174,10 @@ class TestFaults : public QObject {
     // The user answers the server question with the button, and the seconds
     // the question took to come are noted.
     void answerTheServerQuestion(const QString& button, const QElapsedTimer& since,
-                                 qint64& askedAfterMs) {
-        driver->then([this, button, &since, &askedAfterMs](QWidget* box) {
+                                 qint64& askedAfterMs, const std::function<void()>& asked) {
+        driver->then([this, button, &since, &askedAfterMs, asked](QWidget* box) {
             askedAfterMs = since.elapsed();
+            asked();
             driver->boxTexts << qobject_cast<QMessageBox*>(box)->text();
             for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
                 if (b->text() == button)
@@ -373,6 +389,17 @@ private slots:
             lock.emplace("lst_deb_always");
         if (fault == "close")
             QTimer::singleShot(300, w.get(), &QWidget::close);
+        // While the lock holds the run, a repaint asked for comes through and a
+        // click on "Все" is held back.
+        int painted = 0;
+        PaintCounter paints(w->Label1, painted);
+        const bool boxBefore = w->ExchangeBoxes[1]->isChecked();
+        if (fault == "lock")
+            QTimer::singleShot(500, w.get(), [&] {
+                painted = 0;
+                w->Label1->update();
+                QTest::mouseClick(w->Button1, Qt::LeftButton);
+            });
         sheet->beforeWrite = [&](int write) {
             if (fault == "sigstop" && write == 2)
                 ::kill(backend, SIGSTOP);
@@ -382,8 +409,10 @@ private slots:
         const auto resume = qScopeGuard([&] { ::kill(backend, SIGCONT); });
         QElapsedTimer since;
         qint64 askedAfterMs = -1;
+        int paintedWhenAsked = -1;
         if (!diskFault)
-            answerTheServerQuestion("Прервать", since, askedAfterMs);
+            answerTheServerQuestion("Прервать", since, askedAfterMs,
+                                    [&] { paintedWhenAsked = painted; });
         QSignalSpy closed(w.get(), &TfmMain::closed);
         since.start();
         const QString shown = press();
@@ -395,6 +424,10 @@ private slots:
         const QString words = diskFault ? ownWords(shown) : shown;
         QVERIFY2(words.startsWith(QString(told).replace("%1", stamp).replace("%2", work->path())),
                  qPrintable(shown));
+        if (fault == "lock") {
+            QVERIFY(paintedWhenAsked > 0);
+            QCOMPARE(w->ExchangeBoxes[1]->isChecked(), boxBefore);
+        }
         if (!diskFault) {
             // Asked once the limit has passed, or at once for a close request.
             QVERIFY2(askedAfterMs >= (fault == "close" ? 0 : limitMs) && askedAfterMs < 30000,

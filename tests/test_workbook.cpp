@@ -5,6 +5,7 @@
 #include "data/fmCommonDM.h"
 #include "lists/GenerationRun.h"
 #include "platform/LibreOfficeSpreadsheet.h"
+#include "platform/WorkAside.h"
 #include "tests/support/ModalDriver.h"
 #include "tests/support/OfficeReader.h"
 #include "tests/support/RecordingObserver.h"
@@ -305,6 +306,21 @@ private slots:
         } catch (const std::exception& e) {
             QVERIFY2(QString(e.what()).contains("LibreOffice не ответил"), e.what());
         }
+    }
+
+    // While the office works, the window's thread goes on with its events;
+    // what the work throws reaches the caller.
+    void officeWorkLeavesTheEventLoopGoing() {
+        bool timerFired = false;
+        QTimer::singleShot(50, [&] { timerFired = true; });
+        bool firedDuringWork = false;
+        aside([&] {
+            QThread::msleep(400);
+            firedDuringWork = timerFired;
+        });
+        QVERIFY(firedDuringWork);
+        QVERIFY_THROWS_EXCEPTION(OfficeError, aside([] { throw OfficeError("нет офиса"); }));
+        QCOMPARE(aside([] { return 7; }), 7);
     }
 };
 
