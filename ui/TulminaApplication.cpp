@@ -6,8 +6,9 @@
 #include <exception>
 
 TulminaApplication::TulminaApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // No display name: on X11 the toolkit would append it to every window's
+    // title ("Авторизация — Тулмина"). Each window names itself.
     setApplicationName(msgbox::Caption);
-    setApplicationDisplayName(msgbox::Caption);
     // The main window ends the program when it closes, not the last window:
     // a message box may be the only window shown.
     setQuitOnLastWindowClosed(false);
