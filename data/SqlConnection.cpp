@@ -440,7 +440,8 @@ Rows SqlConnection::executeKept(const DriverStatement& statement, const QList<QV
 }
 
 // The server's name of a kept statement, prepared the first time it is used.
-const QByteArray& SqlConnection::preparedOnServer(const DriverStatement& statement) {
+// A copy: a connection dropped in a later wait forgets its statements.
+QByteArray SqlConnection::preparedOnServer(const DriverStatement& statement) {
     auto kept = findRecent(keptOnServer_, statement.sql);
     if (kept != keptOnServer_.end())
         return kept->second;
@@ -454,7 +455,7 @@ const QByteArray& SqlConnection::preparedOnServer(const DriverStatement& stateme
 }
 
 Rows SqlConnection::keptOnServer(const DriverStatement& statement, const QList<QVariant>& values) {
-    const QByteArray& name = preparedOnServer(statement);
+    const QByteArray name = preparedOnServer(statement);
     return rowsOf(
         ask([&](pg_conn* c) { return pq::sendPrepared(c, name, values); }, statement.secret));
 }
@@ -465,7 +466,7 @@ void SqlConnection::sendKept(const DriverStatement& statement, const QList<QVari
         ready_ = keptByDriver(statement, values);
         return;
     }
-    const QByteArray& name = preparedOnServer(statement);
+    const QByteArray name = preparedOnServer(statement);
     readyToSend();
     if (!pq::sendPrepared(pg(), name, values))
         fail(QString(), QString(), statement.secret);
@@ -502,21 +503,22 @@ void SqlConnection::discardSent() noexcept {
 }
 
 void SqlConnection::beginTransaction() {
-    if (!usesDialect()) {
-        if (!database().transaction())
-            fail(database().lastError());
-        return;
-    }
-    ask(QStringLiteral("begin"));
+    transactionStep(QStringLiteral("begin"), &QSqlDatabase::transaction);
 }
 
 void SqlConnection::commit() {
-    if (!usesDialect()) {
-        if (!database().commit())
-            fail(database().lastError());
+    transactionStep(QStringLiteral("commit"), &QSqlDatabase::commit);
+}
+
+// The statement on PostgreSQL, the driver's own call elsewhere.
+void SqlConnection::transactionStep(const QString& statement, bool (QSqlDatabase::*onDriver)()) {
+    if (usesDialect()) {
+        ask(statement);
         return;
     }
-    ask(QStringLiteral("commit"));
+    QSqlDatabase db = database();
+    if (!(db.*onDriver)())
+        fail(db.lastError());
 }
 
 void SqlConnection::rollback() noexcept {

@@ -129,6 +129,7 @@ private:
     pq::Result awaitAnswer(pg_conn* connection);
     pq::Result stopStatement(pg_conn* connection, class ServerWait& wait, pq::Result answer);
     void readyToSend();
+    void transactionStep(const QString& statement, bool (QSqlDatabase::*onDriver)());
     void awaitSent();
     void closeGivenUpCursors();
     // Server cursors of this connection: names, and those given up, closed
@@ -146,7 +147,7 @@ private:
 
     pg_conn* pg() const;
     Rows keptOnServer(const DriverStatement& statement, const QList<QVariant>& values);
-    const QByteArray& preparedOnServer(const DriverStatement& statement);
+    QByteArray preparedOnServer(const DriverStatement& statement);
     Rows keptByDriver(const DriverStatement& statement, const QList<QVariant>& values);
     void forgetServerState();
     void keepSignIn(const DriverStatement& statement, const pq::Result& result);
