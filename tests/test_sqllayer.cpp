@@ -9,6 +9,7 @@
 #include "tests/support/WindowFixture.h"
 
 #include <QDate>
+#include <QTcpServer>
 #include <QtTest>
 
 namespace {
@@ -404,6 +405,28 @@ private slots:
         QVERIFY(!testdb::linkExists("halflink"));
         testdb::exec("report", "drop schema halflink");
         QCOMPARE(dm->SQLConnectionKvarn.executeDirect("select 1"), 1);
+    }
+
+    // A server that takes the connection and never answers: the program gives
+    // up on it, and its event loop goes on meanwhile.
+    void aServerThatNeverAnswersIsWaitedForInTheEventLoop() {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        SqlConnection c("silent", "QPSQL",
+                        {QString("DataBase=127.0.0.1:%1/report").arg(silent.serverPort()),
+                         "User_Name=tulmina_svc", "Password=x"});
+        int ticks = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+        tick.start(100);
+        try {
+            c.open();
+            QFAIL("connected to a server that never answered");
+        } catch (const ConnectionFailure& failure) {
+            QCOMPARE(failure.cause(), ConnectionFailure::Cause::Unreachable);
+        }
+        QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
+        QVERIFY(!c.connected());
     }
 
     void releasedQueriesCannotBeUsed() {
