@@ -11,8 +11,14 @@
 
 namespace {
 
-// Holds back the user's input while any wait is under way and no question
-// asked during it has freed the input.
+bool onEventLoopThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+// Holds back the user's input while any wait of the event loop's thread is
+// under way and no question asked during it has freed the input. Waits on
+// other threads have no input to hold.
 class InputHold : public QObject {
 public:
     static InputHold& instance() {
@@ -20,9 +26,11 @@ public:
         return hold;
     }
     void change(int& counter, int by) {
+        if (!onEventLoopThread())
+            return;
         counter += by;
         const bool hold = waits_ > 0 && freed_ == 0;
-        if (hold == installed_ || !QCoreApplication::instance())
+        if (hold == installed_)
             return;
         installed_ = hold;
         if (hold)
@@ -63,11 +71,6 @@ protected:
 private:
     bool installed_ = false;
 };
-
-bool onEventLoopThread() {
-    const QCoreApplication* app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
-}
 
 // The thread blocks: nothing else can be done on it meanwhile.
 EventWait::End blockOn(int socket, int timeoutMs) {
