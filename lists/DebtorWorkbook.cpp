@@ -67,7 +67,12 @@ QString DebtorWorkbook::BuildDebtorWorkbook(const QString& workDir, const QStrin
     const QString templatePath = workDir + u'/' + templateFilePath;
     const qint64 bytesNeeded = bytesToSave(templatePath, debtors.size());
     excel_.openWorkbook(templatePath);
-    saving(path, bytesNeeded, [&] { excel_.saveWorkbookAs(path); });
+    try {
+        saving(path, bytesNeeded, [&] { excel_.saveWorkbookAs(path); });
+    } catch (...) {
+        closeWorkbookUnsaved(); // nothing hidden stays behind in the office
+        throw;
+    }
     // From here the file under the name is this report's own.
     try {
         snapshot_.begin();
@@ -85,18 +90,13 @@ QString DebtorWorkbook::BuildDebtorWorkbook(const QString& workDir, const QStrin
     return path;
 }
 
-// A save that fails closes the run's workbook unsaved, so that nothing hidden
-// stays behind in the office, and says which file it was: the office's own
-// words go to the program's log.
+// A save that fails says which file it was, and a full disk as such: the
+// office's own words go to the program's log.
 template <class F> void DebtorWorkbook::saving(const QString& path, qint64 bytesNeeded, F&& save) {
     try {
         save();
     } catch (const std::exception& e) {
         qWarning("LibreOffice could not save %s: %s", qPrintable(path), e.what());
-        try {
-            excel_.closeWorkbook();
-        } catch (...) {
-        }
         if (lacksRoom(path, bytesNeeded))
             throw noSpaceOnDisk(QStringLiteral("книга «%1» в папке «%2» не сохранена"), path);
         const QFileInfo file(path);
@@ -108,11 +108,15 @@ template <class F> void DebtorWorkbook::saving(const QString& path, qint64 bytes
 // A report that failed after its first save: the workbook leaves the office
 // unsaved and its file the disk.
 void DebtorWorkbook::discardWorkbook(const QString& path) noexcept {
+    closeWorkbookUnsaved();
+    QFile::remove(path);
+}
+
+void DebtorWorkbook::closeWorkbookUnsaved() noexcept {
     try {
         excel_.closeWorkbook();
     } catch (...) {
     }
-    QFile::remove(path);
 }
 
 // The addresses of the next block are looked up on the billing side while the

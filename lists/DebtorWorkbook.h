@@ -48,6 +48,7 @@ private:
     template <class F> void saving(const QString& path, qint64 bytesNeeded, F&& save);
     void writeDebtorsAndTotal(const std::vector<DebtorRow>& debtors);
     void discardWorkbook(const QString& path) noexcept;
+    void closeWorkbookUnsaved() noexcept;
     Addresses writeBlock(int firstRow, const std::vector<DebtorRow>& debtors, size_t at, size_t end,
                          const Addresses& addresses, const std::vector<qint64>& nextUserIds);
     void writeTotalRow(int row, double debtTotal);

@@ -24,7 +24,7 @@ public:
 
     bool isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
 
-    // Runs the work there; `finished` is posted to the waiting thread's event loop.
+    // Hands the work to the thread; the caller waits for its end.
     void post(std::function<void()> work) {
         {
             const std::lock_guard lock(mutex_);
