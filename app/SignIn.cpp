@@ -1,9 +1,9 @@
 #include "app/SignIn.h"
 
 #include "ConnectionConfig.h"
+#include "app/FieldValue.h"
 #include "app/fmPassword.h"
 #include "data/DbError.h"
-#include "data/FieldValue.h"
 #include "data/Session.h"
 #include "data/fmCommonDM.h"
 #include "ui/MessageBoxes.h"

@@ -6,7 +6,7 @@
 // "guessing" tries wrong passwords as someone holding the service account would.
 #include "app/SignIn.h"
 #include "app/fmPassword.h"
-#include "data/OracleDialect.h"
+#include "data/SqlQuery.h"
 #include "data/fmCommonDM.h"
 #include "lists/GenerationRun.h"
 #include "lists/RunObserver.h"
@@ -297,7 +297,7 @@ double benchFloor(int debtors, const office::Options& options) {
     makeBenchData(debtors);
     const auto signedIn = fixture::signedInDataModule(Login);
     TdmCommon& dm = *signedIn;
-    QSqlDatabase db = dm.SQLConnectionKvarn.database();
+    SqlConnection& db = dm.SQLConnectionKvarn;
     QTemporaryDir work;
     QFile::copy(TULMINA_TEMPLATE, work.path() + "/t.xls");
     LibreOfficeSpreadsheet office(options);
@@ -311,27 +311,24 @@ double benchFloor(int debtors, const office::Options& options) {
     debtorLines[21] = "";
     debtorLines[22] = " and town_id = '" + Bench.townId + "'";
     debtorLines[23] = " and cur_deb < 0";
-    QSqlQuery debtorsQ(db);
-    debtorsQ.exec(oracle::translate(debtorLines.join("\n")).sql);
+    SqlQuery debtorsQ(db, "floorDebtors", debtorLines);
     QStringList ids;
     std::vector<Spreadsheet::Row> rows;
-    while (debtorsQ.next()) {
-        ids << debtorsQ.value(2).toString();
-        rows.push_back({debtorsQ.value(2).toString(), QString(), debtorsQ.value(0).toString(),
-                        QString(), debtorsQ.value(1).toDouble(), QString()});
+    for (debtorsQ.open(); !debtorsQ.eof(); debtorsQ.next()) {
+        ids << debtorsQ.asString("user_id");
+        rows.push_back({debtorsQ.asString("user_id"), QString(), debtorsQ.asString("phone"),
+                        QString(), debtorsQ.asFloat("cur_deb"), QString()});
     }
-    const QString idArray = "'{" + ids.join(',') + "}'::bigint[]";
+    const QString idArray = "cast('{" + ids.join(',') + "}' as bigint[])";
     QStringList addressLines = TdmCommon::listPhoneLines();
     addressLines[0] = "select  t1.user_id, t1.account,";
     addressLines[33] = " and t1.user_id = any(" + idArray + ")";
-    QSqlQuery addressQ(db);
-    if (!addressQ.exec(oracle::translate(addressLines.join("\n")).sql))
-        std::printf("floor address query: %s\n", qPrintable(addressQ.lastError().text()));
+    SqlQuery addressQ(db, "floorAddresses", addressLines);
     QHash<QString, QStringList> addresses;
-    while (addressQ.next())
-        addresses.insert(addressQ.value(0).toString(),
-                         {addressQ.value(1).toString(), addressQ.value(3).toString(),
-                          addressQ.value(2).toString()});
+    for (addressQ.open(); !addressQ.eof(); addressQ.next())
+        addresses.insert(addressQ.asString("user_id"),
+                         {addressQ.asString("account"), addressQ.asString("name"),
+                          addressQ.asString("ClientInfoWithoutName")});
     for (auto& row : rows) {
         const QStringList a = addresses.value(std::get<QString>(row[0]));
         if (a.size() == 3) {
@@ -340,9 +337,7 @@ double benchFloor(int debtors, const office::Options& options) {
             row[5] = a[2];
         }
     }
-    QSqlQuery insertQ(db);
-    if (!insertQ.exec("insert into pays_debs_tmp_r select unnest(" + idArray + "), current_date"))
-        std::printf("floor insert: %s\n", qPrintable(insertQ.lastError().text()));
+    db.executeDirect("insert into pays_debs_tmp_r select unnest(" + idArray + "), current_date");
     const double sql = secondsSince(t);
     office.openWorkbook(work.path() + "/t.xls");
     office.saveWorkbookAs(work.path() + "/floor.xls");

@@ -14,6 +14,10 @@ void Result::Free::operator()(pg_result* r) const {
     PQclear(r);
 }
 
+void Finish::operator()(pg_conn* connection) const {
+    PQfinish(connection);
+}
+
 Result::Result(pg_result* result) : result_(result) {}
 
 bool Result::ok() const {
@@ -125,10 +129,6 @@ bool sendPrepared(pg_conn* connection, const QByteArray& name, const QList<QVari
     const Parameters p(values);
     return PQsendQueryPrepared(connection, name.constData(), p.count(), p.data(), nullptr, nullptr,
                                0) == 1;
-}
-
-bool sendScript(pg_conn* connection, const QString& sql) {
-    return PQsendQuery(connection, sql.toUtf8().constData()) == 1;
 }
 
 bool consume(pg_conn* connection) {

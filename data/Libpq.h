@@ -38,6 +38,12 @@ private:
     std::unique_ptr<pg_result, Free> result_;
 };
 
+// An open connection, finished when let go.
+struct Finish {
+    void operator()(pg_conn* connection) const;
+};
+using Connection = std::unique_ptr<pg_conn, Finish>;
+
 // Sending a statement returns at once; the answer is read as it arrives
 // (consume, busy, next), so that the caller may wait for it in the event loop.
 // Nothing else may be sent until every result of the statement has been read.
@@ -46,8 +52,6 @@ bool send(pg_conn* connection, const QString& sql, const QList<QVariant>& values
 // A statement prepared once under a name of the caller's, then run with values.
 bool sendPrepare(pg_conn* connection, const QByteArray& name, const QString& sql);
 bool sendPrepared(pg_conn* connection, const QByteArray& name, const QList<QVariant>& values);
-// Several statements in one text, without values (the simple protocol).
-bool sendScript(pg_conn* connection, const QString& sql);
 
 // Reads what the server has sent; false when the connection broke.
 bool consume(pg_conn* connection);

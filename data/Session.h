@@ -11,4 +11,7 @@ struct SessionValues {
     QString OperatorName;
 };
 
-SessionValues& session();
+inline SessionValues& session() {
+    static SessionValues values;
+    return values;
+}

@@ -7,8 +7,6 @@
 #include "platform/Failure.h"
 
 #include <QScopeGuard>
-#include <QSqlError>
-#include <QSqlRecord>
 
 SqlQuery::SqlQuery(SqlConnection& connection, QString name, QStringList lines)
     : connection_(connection), name_(std::move(name)), lines_(std::move(lines)) {
@@ -113,11 +111,8 @@ template <class MakeCursor> void SqlQuery::openWith(MakeCursor&& make) {
 }
 
 void SqlQuery::open() {
-    openWith([this](const DriverStatement& statement,
-                    const QList<QVariant>& values) -> std::unique_ptr<RowCursor> {
-        if (connection_.usesDialect() && returnsRows(statement.sql))
-            return std::make_unique<ServerCursor>(connection_, statement, values, rowsetSize());
-        return std::make_unique<DriverCursor>(connection_, statement, values);
+    openWith([this](const DriverStatement& statement, const QList<QVariant>& values) {
+        return connection_.openCursor(statement, values);
     });
 }
 
@@ -126,10 +121,6 @@ void SqlQuery::openWhole() {
         return;
     sendWhole();
     openSent();
-}
-
-int SqlQuery::rowsetSize() const {
-    return rowsetSize_ > 0 ? rowsetSize_ : connection_.param(QStringLiteral("RowsetSize")).toInt();
 }
 
 void SqlQuery::sendWhole() {
@@ -142,7 +133,7 @@ void SqlQuery::sendWhole() {
 void SqlQuery::openSent() {
     close();
     const auto timer = timed(serverTime_);
-    cursor_ = std::make_unique<WholeResult>(connection_.receiveKept());
+    cursor_ = connection_.receiveKept();
     generation_ = connection_.generation();
 }
 

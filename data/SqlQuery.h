@@ -1,12 +1,10 @@
 #pragma once
 #include <QHash>
-#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <chrono>
 #include <memory>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -39,8 +37,7 @@ public:
 
     // Cursor.
     void open(); // runs the current text; does nothing when already open
-    // Runs the current text and reads its whole result in one round trip: for
-    // small results only.
+    // Runs the current text as a statement the connection keeps prepared.
     void openWhole();
     // The same in two halves: the statement goes to the server, which works on
     // it while the program does something else; openSent() then opens the
@@ -49,9 +46,6 @@ public:
     void openSent();
     void close();
     bool isOpen() const { return live() != nullptr; }
-    // Rows fetched from the server at a time; the connection's setting unless set.
-    void setRowsetSize(int rows) { rowsetSize_ = rows; }
-    int rowsetSize() const;
     bool eof() const;
     void next();
     void first(); // runs the statement again unless it stands on its first row
@@ -82,6 +76,5 @@ private:
     std::unique_ptr<RowCursor> cursor_; // set while the query is open
     int generation_ = 0;                // of the connection when it was opened
     int rowIndex_ = 0;
-    int rowsetSize_ = 0;
     std::chrono::nanoseconds serverTime_{0};
 };

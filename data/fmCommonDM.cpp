@@ -12,126 +12,49 @@ SqlQuery* OwnedQuery::operator->() const {
     return query_.get();
 }
 
-const char* const TdmCommon::ConnectionName = "OracleConnection";
-const char* const TdmCommon::DriverName = "Oracle";
-const char* const TdmCommon::GetDriverFunc = "getSQLDriverORACLE";
-const char* const TdmCommon::LibraryName = "dbexpora.dll";
-const char* const TdmCommon::VendorLib = "oci.dll";
-
-QStringList TdmCommon::connectionParams() {
-    return {
-        QStringLiteral("DriverName=Oracle"),
-        QStringLiteral("DataBase=") + QString::fromUtf8(config::DatabaseAlias),
-        QStringLiteral("User_Name=") + QString::fromUtf8(config::ServiceUser),
-        QStringLiteral("Password=") + QString::fromUtf8(config::ServicePassword),
-        QStringLiteral("RowsetSize=20"),
-        QStringLiteral("BlobSize=-1"),
-        QStringLiteral("ErrorResourceFile="),
-        QStringLiteral("LocaleCode=0000"),
-        QStringLiteral("Oracle TransIsolation=ReadCommited"),
-        QStringLiteral("OS Authentication=False"),
-        QStringLiteral("Multiple Transaction=False"),
-        QStringLiteral("Trim Char=False"),
-    };
+SignInResumption::SignInResumption(SqlConnection& connection) : connection_(connection) {
+    connection.setLinkHook([this](const DriverStatement& statement, const QVariant& firstValue) {
+        linkAnswered(statement, firstValue);
+    });
+    connection.setReopenedHook([this] { resume(); });
 }
 
-QStringList TdmCommon::linkCheckLines() {
-    return {"select *", "from all_db_links t", "where t.db_link = :name_link"};
+void SignInResumption::linkAnswered(const DriverStatement& statement, const QVariant& firstValue) {
+    if (statement.link == oracle::LinkAction::Drop)
+        tokens_.erase(statement.linkName);
+    else if (statement.link == oracle::LinkAction::Create && !firstValue.isNull())
+        tokens_[statement.linkName] = firstValue.toString();
 }
 
-QStringList TdmCommon::settlementLines() {
-    return {"--select distinct town from list_phoneindex_town",
-            "select distinct town_id, name--, id_territory, name_terr, atskod", "from atstown", ""};
+void SignInResumption::resume() {
+    for (auto it = tokens_.begin(); it != tokens_.end();) {
+        SqlQuery resumed(connection_, QStringLiteral("resumeLink"),
+                         {QStringLiteral("select tulmina_link.resume_link(:link, :token)")});
+        resumed.setParam(QStringLiteral("link"), it->first);
+        resumed.setParam(QStringLiteral("token"), it->second);
+        try {
+            resumed.open();
+            ++it;
+        } catch (const DbError& e) {
+            if (e.sqlState() != QLatin1String("28000"))
+                throw;
+            it = tokens_.erase(it);
+        }
+    }
 }
 
-QStringList TdmCommon::townIdLines() {
-    return {"select distinct t.town_id", "from kvarn_db.deb_kred_curr t",
-            "where t.town_name = :town_name"};
-}
+TdmCommon::TdmCommon() : TdmCommon(QString::fromUtf8(config::SqlDriver)) {}
 
-QStringList TdmCommon::phoneIndLines() {
-    return {"select * from atstown t", "where name = :town", "order by name"};
-}
-
-QStringList TdmCommon::listPhoneLines() {
-    return {
-        "select  t1.account,",
-        "t7.shortname || ' ' || t6.name || ' ' ||",
-        "case",
-        "when (t5.name = 'ШОССЕ' )",
-        "then t3.name || ' ШОССЕ'",
-        "else t5.shortname || ' ' || t3.name",
-        "end || ' д.' ||",
-        "t2.house ||",
-        "case",
-        "when (t2.corpus is null) or",
-        "(t2.corpus = '0') or (t2.corpus = '')",
-        "then ''",
-        "else '/' || t2.corpus",
-        "end || ' ' ||",
-        "case",
-        "when (t1.flat is null) or",
-        "(t1.flat = '0') or (t1.flat='')",
-        "then ''",
-        "else 'кв.' || t1.flat",
-        "end ClientInfoWithoutName,",
-        "t1.name",
-        "from",
-        "t_users@kna t1,",
-        "o_houses@kna t2,",
-        "t_streets_ref@kna t3,",
-        "t_street_type@kna t5,",
-        "t_town@kna t6,",
-        "t_town_type@kna t7",
-        "where t3.town_id = t6.town_id",
-        "and t6.type_town_id = t7.type_town_id",
-        "and t1.house_id = t2.house_id",
-        "and t2.street_id = t3.street_id",
-        "and t3.type_street_id = t5.type_street_id",
-        "-- and t1.user_id = 4000083845",
-    };
-}
-
-QStringList TdmCommon::debtorTemplateLines() {
-    return {
-        "select distinct",
-        "case",
-        "when (town_id = '2700000500000') or (id_territory = '2701000000000')",
-        "then substr(phone, 5, 6)",
-        "else substr(phone, 6, 5)",
-        "end as phone",
-        ", cur_deb",
-        ", user_id",
-        "from",
-        "(",
-        "select case",
-        "when length(phone) = 10",
-        "then phone",
-        "end as phone",
-        ", cur_deb",
-        ", user_id",
-        ", id_territory, town_id",
-        "from lst_deb_always",
-        "where",
-        "-- iscorp = 'N'",
-        "-- and (  substr(phone, 5, 2) = '00' or",
-        "-- and d1.date_on < '01.06.2008'",
-        "-- and town_id = 2700000500000",
-        "-- and cur_deb < 0",
-        ")",
-        "order by phone",
-    };
-}
-
-TdmCommon::TdmCommon()
-    : SQLConnectionKvarn(ConnectionName, QString::fromUtf8(config::SqlDriver), connectionParams()),
+TdmCommon::TdmCommon(const QString& sqlDriver)
+    : connection_(SqlConnection::make(ConnectionName, sqlDriver, connectionParams())),
+      SQLConnectionKvarn(*connection_),
       sqCreateDropChannel(SQLConnectionKvarn, "sqCreateDropChannel", linkCheckLines()),
       sqSettlement(SQLConnectionKvarn, "sqSettlement", settlementLines()),
       sqTownId(SQLConnectionKvarn, "sqTownId", townIdLines()),
       sqPhoneInd(SQLConnectionKvarn, "sqPhoneInd", phoneIndLines()),
       sqListPhone(SQLConnectionKvarn, "sqListPhone", listPhoneLines()),
       sqLstPhonDelTab(SQLConnectionKvarn, "sqLstPhonDelTab", debtorTemplateLines()),
-      sqPayDeb(SQLConnectionKvarn, "sqPayDeb", {}) {
+      sqPayDeb(SQLConnectionKvarn, "sqPayDeb", {}), resumption_(SQLConnectionKvarn) {
     SQLConnectionKvarn.setTrustedCa(QString::fromUtf8(config::DatabaseCaFile));
     SQLConnectionKvarn.setAnswerLimit(config::AnswerLimitSeconds * 1000);
     sqTownId->setParamText("town_name", "1");
@@ -218,7 +141,7 @@ void TdmCommon::insertSnapshotRows(const QString& table, const std::vector<qint6
     SqlQuery& q = *sqPayDeb;
     q.clear();
     // Oracle before 23c takes one row per values list; several travel as a query.
-    if (SQLConnectionKvarn.usesDialect())
+    if (SQLConnectionKvarn.server() == SqlConnection::Server::PostgreSQL)
         q.addLine(
             QStringLiteral("insert into ") + table + QStringLiteral(" values ") +
             userMarkers(qsizetype(userIds.size()), QStringLiteral("(:user_#, ") + today + u')'));
@@ -234,7 +157,7 @@ void TdmCommon::insertSnapshotRows(const QString& table, const std::vector<qint6
 
 void TdmCommon::recordRun(const QString& listKind, const QString& settlement, const QString& townId,
                           int rows) {
-    if (!SQLConnectionKvarn.usesDialect())
+    if (SQLConnectionKvarn.server() != SqlConnection::Server::PostgreSQL)
         return;
     SqlQuery audit(SQLConnectionKvarn, QStringLiteral("runAudit"),
                    {QStringLiteral("select tulmina_audit.record_run(:list_kind, :settlement, "

@@ -3,6 +3,7 @@
 #include "data/SqlQuery.h"
 
 #include <QHash>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -39,14 +40,40 @@ struct SubscriberAddress {
 inline const QString SnapshotTableMain = QStringLiteral("PAYS_DEBS_TMP");
 inline const QString SnapshotTableRegional = QStringLiteral("PAYS_DEBS_TMP_R");
 
-// The data module dmCommon: the connection to the reporting database and every
-// statement of the program as a named query. It has no behaviour of its own.
-class TdmCommon {
+// The sign-ins a connection made through database links, kept so that a
+// connection opened again signs in again without asking the user. On a
+// PostgreSQL reporting database a link's creation that signed the connection
+// in gives a token for it; the link's drop ends the sign-in. The tokens are
+// secrets as the passwords are.
+class SignInResumption {
 public:
-    TdmCommon(); // loads the stored settings and texts; the connection stays closed
+    explicit SignInResumption(SqlConnection& connection);
+    // After a reopening. A sign-in the server refuses to resume (its link
+    // dropped meanwhile) is let go: the server then refuses subscriber data in
+    // words of its own. Any other failure keeps the token and fails the
+    // reopening, so that the next use tries again.
+    void resume();
+
+private:
+    void linkAnswered(const DriverStatement& statement, const QVariant& firstValue);
+
+    SqlConnection& connection_;
+    std::map<QString, QString> tokens_; // link name -> token
+};
+
+// The data module dmCommon: the connection to the reporting database and every
+// statement of the program as a named query.
+class TdmCommon {
+    std::unique_ptr<SqlConnection> connection_;
+
+public:
+    // Loads the stored settings and texts; the connection stays closed. The
+    // driver setting is the stored one unless given.
+    TdmCommon();
+    explicit TdmCommon(const QString& sqlDriver);
     ~TdmCommon();
 
-    SqlConnection SQLConnectionKvarn;
+    SqlConnection& SQLConnectionKvarn;
     OwnedQuery sqCreateDropChannel;
     OwnedQuery sqSettlement;
     OwnedQuery sqTownId;
@@ -100,4 +127,7 @@ public:
     static QStringList phoneIndLines();
     static QStringList listPhoneLines();
     static QStringList debtorTemplateLines();
+
+private:
+    SignInResumption resumption_;
 };

@@ -18,8 +18,6 @@ constexpr int ExclusionLine = 20;
 constexpr int DateLine = 21;
 constexpr int TownLine = 22;
 constexpr int DebtLine = 23;
-// Rows fetched at a time in the one pass over the debtor query.
-constexpr int DebtorRowset = 1000;
 
 QString d(const QDate& date) {
     return regional::shortDate(date);
@@ -81,7 +79,6 @@ void GenerationRun::runSteps(const RunParameters& choice, const QString& workDir
     const bool reports = choice.listKind == General || choice.listKind == Analysis;
     const QString listPath = folder + runpaths::Station + outcome.runStamp + QStringLiteral(".txt");
     SqlQuery& debtors = *dm_.sqLstPhonDelTab;
-    debtors.setRowsetSize(DebtorRowset);
     debtors.open();
     const DebtorPass pass = WritePhoneList(debtors, writesList ? &textFile_ : nullptr, listPath,
                                            reports ? limits_.maxDebtorRows : 0);

@@ -73,8 +73,8 @@ private:
 };
 
 // The thread blocks: nothing else can be done on it meanwhile.
-EventWait::End blockOn(int socket, int timeoutMs) {
-    pollfd fd{socket, POLLIN, 0};
+EventWait::End blockOn(int socket, bool write, int timeoutMs) {
+    pollfd fd{socket, short(write ? POLLOUT : POLLIN), 0};
     if (socket >= 0 && ::poll(&fd, 1, timeoutMs) > 0)
         return EventWait::End::Readable;
     if (socket < 0 && timeoutMs > 0)
@@ -105,11 +105,15 @@ EventWait::InputFreed::~InputFreed() {
 }
 
 EventWait::End EventWait::untilReadable(int socket, int timeoutMs) {
-    return run(socket, timeoutMs);
+    return run(socket, false, timeoutMs);
+}
+
+EventWait::End EventWait::untilWritable(int socket, int timeoutMs) {
+    return run(socket, true, timeoutMs);
 }
 
 EventWait::End EventWait::untilWoken(int timeoutMs) {
-    return run(-1, timeoutMs);
+    return run(-1, false, timeoutMs);
 }
 
 void EventWait::wake() {
@@ -118,17 +122,17 @@ void EventWait::wake() {
         loop_->quit();
 }
 
-EventWait::End EventWait::run(int socket, int timeoutMs) {
+EventWait::End EventWait::run(int socket, bool write, int timeoutMs) {
     if (std::exchange(woken_, false))
         return End::Woken;
     if (!onEventLoopThread())
-        return blockOn(socket, timeoutMs);
+        return blockOn(socket, write, timeoutMs);
     QEventLoop loop;
     End end = End::Woken;
-    std::optional<QSocketNotifier> readable;
+    std::optional<QSocketNotifier> ready;
     if (socket >= 0) {
-        readable.emplace(qintptr(socket), QSocketNotifier::Read);
-        QObject::connect(&*readable, &QSocketNotifier::activated, &loop, [&] {
+        ready.emplace(qintptr(socket), write ? QSocketNotifier::Write : QSocketNotifier::Read);
+        QObject::connect(&*ready, &QSocketNotifier::activated, &loop, [&] {
             end = End::Readable;
             loop.quit();
         });

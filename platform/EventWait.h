@@ -19,6 +19,8 @@ public:
     // Until the socket has something to read, wake() is called, or the time
     // is up; a negative time has no limit.
     End untilReadable(int socket, int timeoutMs);
+    // The same until the socket takes more to write (Readable then means ready).
+    End untilWritable(int socket, int timeoutMs);
     // Until wake() is called or the time is up.
     End untilWoken(int timeoutMs);
     // Ends the wait under way, or the next one; on the waiting thread (work
@@ -36,7 +38,7 @@ public:
     };
 
 private:
-    End run(int socket, int timeoutMs);
+    End run(int socket, bool write, int timeoutMs);
 
     QEventLoop* loop_ = nullptr;
     bool woken_ = false;

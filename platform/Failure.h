@@ -37,10 +37,18 @@ public:
     explicit OfficeError(const QString& message) : Failure(Component::Office, message) {}
 };
 
+// What a long wait waits for: the database server or the office.
+enum class Awaited { Server, Office };
+
 // The user stopped a wait that had gone on too long. No error: the window
 // says in one line what was and was not made.
 class Stopped : public std::runtime_error {
 public:
-    explicit Stopped(const QString& message) : std::runtime_error(message.toStdString()) {}
+    explicit Stopped(const QString& message, Awaited awaited = Awaited::Server)
+        : std::runtime_error(message.toStdString()), awaited_(awaited) {}
     QString message() const { return QString::fromUtf8(what()); }
+    Awaited awaited() const { return awaited_; }
+
+private:
+    Awaited awaited_;
 };

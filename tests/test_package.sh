@@ -25,9 +25,11 @@ for f in usr/bin/tulmina usr/lib/tulmina/tulmina usr/share/tulmina/DudoVezir.xls
     grep -q " \./$f\$" <<<"$contents" || fail "the package lacks /$f"
 done
 depends="$(dpkg-deb -f "$deb" Depends)"
-for d in libqt6sql6-psql libreoffice-calc libqt6widgets6 libqt6sql6 libuno-cppu3; do
+for d in libpq5 libreoffice-calc libqt6widgets6 libqt6sql6 libuno-cppu3; do
     grep -qE "(^|, )$d( |,|$)" <<<"$depends" || fail "no dependency on $d in: $depends"
 done
+# PostgreSQL is reached through libpq alone: no QtSql driver is needed for it.
+! grep -q "libqt6sql6-psql" <<<"$depends" || fail "a dependency on the QtSql PostgreSQL driver: $depends"
 [ "$(dpkg-deb -f "$deb" Recommends)" = "libreoffice-l10n-ru" ] ||
     fail "the Russian office is not recommended: $(dpkg-deb -f "$deb" Recommends)"
 lintian --fail-on error "$deb" >"$tmp/lintian.txt" 2>&1 || fail "lintian: $(cat "$tmp/lintian.txt")"

@@ -280,6 +280,7 @@ private slots:
             for (int box = 1; box <= w.ExchangeCount; ++box)
                 w.ExchangeBoxes[box]->setChecked(false);
             QTest::mouseClick(w.bbExecute, Qt::LeftButton); // "Анализ", preset
+            QVERIFY2(driver.unexpected == 0, qPrintable(driver.boxTexts.join(" | ")));
             const RunOutcome& run = w.lastRun();
             QCOMPARE(run.workbookPath, work.path() + "/" + files[k]);
             QCOMPARE(readFile(run.phoneListPath), QByteArray::number(k + 1) + "0011\r\n");

@@ -40,13 +40,16 @@ void inform(const QString& text) {
 }
 
 // Escape keeps waiting, as the default does: stopping is asked for by name.
-bool askKeepWaiting(int secondsWaited) {
-    return showBox(QMessageBox::NoIcon,
-                   QStringLiteral("Сервер базы данных не отвечает %1 с: данные могут быть заняты "
-                                  "другим сеансом, сервер перегружен или недоступен. Ждать "
-                                  "дальше или прервать?")
-                       .arg(secondsWaited),
-                   QStringLiteral("Ждать"), QStringLiteral("Прервать"), Escape::First);
+bool askKeepWaiting(Awaited awaited, int secondsWaited) {
+    const QString text =
+        awaited == Awaited::Office
+            ? QStringLiteral("LibreOffice не отвечает %1 с: он может быть занят другим "
+                             "документом или завис. Ждать дальше или прервать?")
+            : QStringLiteral("Сервер базы данных не отвечает %1 с: данные могут быть заняты "
+                             "другим сеансом, сервер перегружен или недоступен. Ждать "
+                             "дальше или прервать?");
+    return showBox(QMessageBox::NoIcon, text.arg(secondsWaited), QStringLiteral("Ждать"),
+                   QStringLiteral("Прервать"), Escape::First);
 }
 
 void reportError(const std::exception& error) {

@@ -16,9 +16,10 @@ bool askOkCancel(const QString& text);
 // A notice without an icon, with one "OK".
 void inform(const QString& text);
 
-// The server has not answered for so many seconds: "Ждать" (the default, also
-// Escape) keeps waiting and answers true, "Прервать" stops.
-bool askKeepWaiting(int secondsWaited);
+// The database server or the office has not answered for so many seconds:
+// "Ждать" (the default, also Escape) keeps waiting and answers true,
+// "Прервать" stops.
+bool askKeepWaiting(Awaited awaited, int secondsWaited);
 
 // The default error report: error icon, one "OK", and the error's text under a
 // first line of the program's own that says which part failed (the database,

@@ -1,9 +1,9 @@
 #include "ui/frmMain.h"
 
 #include "data/DbError.h"
-#include "data/ServerWait.h"
 #include "data/Session.h"
 #include "data/fmCommonDM.h"
+#include "platform/LongWait.h"
 #include "platform/RegionalForms.h"
 #include "ui/AmountEdit.h"
 #include "ui/AppIcon.h"
@@ -118,11 +118,11 @@ TfmMain::TfmMain(QWidget* parent) : QWidget(parent) {
     FormCreate();
     connectHandlers();
     bbExecute->setFocus();
-    ServerWait::setQuestion(&msgbox::askKeepWaiting);
+    LongWait::setQuestion(&msgbox::askKeepWaiting);
 }
 
 TfmMain::~TfmMain() {
-    ServerWait::setQuestion(nullptr);
+    LongWait::setQuestion(nullptr);
 }
 
 auto TfmMain::holdWindow() {
@@ -276,7 +276,7 @@ void TfmMain::closeEvent(QCloseEvent* event) {
     if (busy_ > 0) {
         closeAfterRun_ = true;
         event->ignore();
-        askAboutTheServerWait();
+        askAboutTheWait();
         return;
     }
     if (!closeRefused_) {
@@ -297,13 +297,14 @@ void TfmMain::closeEvent(QCloseEvent* event) {
     emit closed();
 }
 
-// The question the server's silence brings up, asked now; stopping ends the
-// wait, and the handler then ends.
-void TfmMain::askAboutTheServerWait() {
-    const ServerWait* wait = ServerWait::underWay();
-    if (!wait || ServerWait::keepWaiting(wait->secondsWaited()))
+// The question a long wait brings up, asked now; stopping ends the wait, and
+// the handler then ends.
+void TfmMain::askAboutTheWait() {
+    const LongWait* wait = LongWait::underWay();
+    if (!wait || !wait->stoppableEarly() ||
+        LongWait::keepWaiting(wait->awaited(), wait->secondsWaited()))
         return;
-    if (ServerWait* still = ServerWait::underWay())
+    if (LongWait* still = LongWait::underWay())
         still->stop();
 }
 

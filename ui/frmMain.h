@@ -144,7 +144,7 @@ private:
     // While the returned guard lives, a handler holds the window: a close
     // request waits for its end.
     [[nodiscard]] auto holdWindow();
-    void askAboutTheServerWait();
+    void askAboutTheWait();
 
     // How the run reaches the window.
     void busy() override;

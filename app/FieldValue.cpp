@@ -1,4 +1,4 @@
-#include "data/FieldValue.h"
+#include "app/FieldValue.h"
 
 #include "data/DbError.h"
 

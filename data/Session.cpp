@@ -1,6 +1,0 @@
-#include "data/Session.h"
-
-SessionValues& session() {
-    static SessionValues values;
-    return values;
-}

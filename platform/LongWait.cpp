@@ -1,0 +1,84 @@
+#include "platform/LongWait.h"
+
+#include <utility>
+
+namespace {
+LongWait::Question question;
+LongWait* current = nullptr;
+bool asking = false;
+} // namespace
+
+void LongWait::setQuestion(Question q) {
+    question = std::move(q);
+}
+
+bool LongWait::keepWaiting(Awaited awaited, int secondsWaited) {
+    if (!question || asking)
+        return true;
+    asking = true;
+    const EventWait::InputFreed freed;
+    const bool keep = question(awaited, secondsWaited);
+    asking = false;
+    return keep;
+}
+
+LongWait::LongWait(Awaited awaited, int limitMs, Early early)
+    : awaited_(awaited), limitMs_(limitMs), early_(early), silence_(limitMs),
+      outer_(std::exchange(current, this)) {
+    since_.start();
+}
+
+LongWait::~LongWait() {
+    current = outer_;
+}
+
+LongWait* LongWait::underWay() {
+    return current;
+}
+
+void LongWait::stop() {
+    stopAsked_ = true;
+    events_.wake();
+}
+
+bool LongWait::untilReadable(int socket) {
+    return until(socket, false);
+}
+
+bool LongWait::untilWritable(int socket) {
+    return until(socket, true);
+}
+
+bool LongWait::untilWoken() {
+    return until(-1, false);
+}
+
+bool LongWait::until(int socket, bool write) {
+    if (stopAsked_)
+        return false;
+    const int remaining = int(silence_.remainingTime());
+    const EventWait::End end = socket < 0 ? events_.untilWoken(remaining)
+                               : write    ? events_.untilWritable(socket, remaining)
+                                          : events_.untilReadable(socket, remaining);
+    if (end != EventWait::End::TimedOut)
+        return !stopAsked_;
+    if (!keepWaiting(awaited_, secondsWaited()))
+        return false;
+    silence_.setRemainingTime(limitMs_);
+    return !stopAsked_;
+}
+
+bool LongWait::untilReadable(int socket, const QDeadlineTimer& deadline) {
+    return events_.untilReadable(socket, int(deadline.remainingTime())) == EventWait::End::Readable;
+}
+
+LongWait::End LongWait::untilReady(int socket, bool write, const QDeadlineTimer& deadline) {
+    if (stopAsked_)
+        return End::Stopped;
+    const int remaining = int(deadline.remainingTime());
+    const EventWait::End end =
+        write ? events_.untilWritable(socket, remaining) : events_.untilReadable(socket, remaining);
+    if (stopAsked_)
+        return End::Stopped;
+    return end == EventWait::End::TimedOut ? End::TimedOut : End::Ready;
+}
