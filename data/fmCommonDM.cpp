@@ -135,24 +135,37 @@ void TdmCommon::discardAddresses() noexcept {
 void TdmCommon::insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds) {
     if (table != SnapshotTableMain && table != SnapshotTableRegional)
         throw ProgramError(QStringLiteral("%1 — не таблица снимка платежей").arg(table));
-    if (userIds.empty())
-        return;
     const QString today = QStringLiteral("to_date(to_char(sysdate,'dd.mm.yyyy'))");
     SqlQuery& q = *sqPayDeb;
-    q.clear();
-    // Oracle before 23c takes one row per values list; several travel as a query.
-    if (SQLConnectionKvarn.server() == SqlConnection::Server::PostgreSQL)
-        q.addLine(
-            QStringLiteral("insert into ") + table + QStringLiteral(" values ") +
-            userMarkers(qsizetype(userIds.size()), QStringLiteral("(:user_#, ") + today + u')'));
-    else
+    if (SQLConnectionKvarn.server() == SqlConnection::Server::PostgreSQL) {
+        // Every row in one statement: the user ids travel as one array value.
+        if (userIds.empty())
+            return;
+        QStringList ids;
+        for (const qint64 id : userIds)
+            ids << QString::number(id);
+        q.clear();
+        q.addLine(QStringLiteral("insert into ") + table + QStringLiteral(" select u, ") + today +
+                  QStringLiteral(" from unnest(cast(:user_ids as bigint[])) u"));
+        q.setParam(QStringLiteral("user_ids"), u'{' + ids.join(u',') + u'}');
+        q.execSQL();
+        return;
+    }
+    // Oracle before 23c takes one row per values list; several travel as a
+    // query, a thousand at a time (the most values an expression list holds).
+    for (size_t at = 0; at < userIds.size(); at += 1000) {
+        const std::vector<qint64> block(userIds.begin() + qsizetype(at),
+                                        userIds.begin() +
+                                            qsizetype(std::min(userIds.size(), at + 1000)));
+        q.clear();
         q.addLine(
             QStringLiteral("insert into ") + table + u' ' +
-            userMarkers(qsizetype(userIds.size()),
+            userMarkers(qsizetype(block.size()),
                         QStringLiteral("select :user_#, ") + today + QStringLiteral(" from dual"),
                         QStringLiteral(" union all ")));
-    bindUsers(q, userIds);
-    q.execSQL();
+        bindUsers(q, block);
+        q.execSQL();
+    }
 }
 
 void TdmCommon::recordRun(const QString& listKind, const QString& settlement, const QString& townId,

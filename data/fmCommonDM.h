@@ -97,8 +97,8 @@ public:
     QHash<qint64, SubscriberAddress> receiveAddresses();
     // A lookup sent and no longer wanted: its answer is read and dropped.
     void discardAddresses() noexcept;
-    // One snapshot row per user id, dated with the server's date, in one
-    // statement (of a form Oracle before 23c takes too, on its driver).
+    // One snapshot row per user id, dated with the server's date: on
+    // PostgreSQL in one statement, on Oracle in one per thousand.
     void insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds);
 
     // The audit trail of a PostgreSQL reporting database: one run's list kind,

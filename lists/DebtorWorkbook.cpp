@@ -8,11 +8,15 @@
 #include "platform/Spreadsheet.h"
 #include "platform/TextFile.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <QtGlobal>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 constexpr int FirstColumn = 1;
@@ -51,6 +55,35 @@ bool lacksRoom(const QString& path, qint64 bytesNeeded) {
     const QStorageInfo disk(QFileInfo(path).absolutePath());
     return disk.isValid() && disk.bytesAvailable() < std::max<qint64>(bytesNeeded, 1 << 20);
 }
+
+QString notSaved(const QString& path) {
+    const QFileInfo file(path);
+    return QStringLiteral("Не удалось сохранить книгу «%1» в папке «%2»")
+        .arg(file.fileName(), file.absolutePath());
+}
+
+// The report is written in the working folder under a name of the program's
+// own (one program runs at a time), so that taking the settlement's name is
+// one rename on the same disk.
+QString asidePathIn(const QString& workDir) {
+    return workDir +
+           QStringLiteral("/.tulmina-report-%1.xls").arg(QCoreApplication::applicationPid());
+}
+
+// The file aside and the office's lock on it: a save that failed leaves the
+// lock, which would refuse the next save.
+void removeAside(const QString& aside) {
+    const QFileInfo file(aside);
+    QFile::remove(aside);
+    QFile::remove(file.absolutePath() + QStringLiteral("/.~lock.") + file.fileName() + u'#');
+}
+
+// The whole report replaces the earlier one at once: a reader sees either.
+void putInPlace(const QString& aside, const QString& path) {
+    if (::rename(QFile::encodeName(aside).constData(), QFile::encodeName(path).constData()) != 0)
+        throw FileError(notSaved(path) + QStringLiteral(" (снимок платежей записан): ") +
+                        QString::fromLocal8Bit(std::strerror(errno)));
+}
 } // namespace
 
 DebtorWorkbook::DebtorWorkbook(TdmCommon& dm, Spreadsheet& excel, PaymentSnapshot& snapshot,
@@ -65,29 +98,40 @@ QString DebtorWorkbook::BuildDebtorWorkbook(const QString& workDir, const QStrin
     excel_.connect();
     const QString path = workDir + u'/' + fileName;
     const QString templatePath = workDir + u'/' + templateFilePath;
+    const QString aside = asidePathIn(workDir);
     const qint64 bytesNeeded = bytesToSave(templatePath, debtors.size());
-    excel_.openWorkbook(templatePath);
+    if (QFileInfo(path).isDir())
+        throw SaveFailed(notSaved(path));
+    // Until the report is whole, an earlier one under the name stays as it was.
+    excel_.openWorkbook(templatePath, path);
     try {
-        saving(path, bytesNeeded, [&] { excel_.saveWorkbookAs(path); });
+        const std::vector<qint64> userIds = writeDebtorsAndTotal(debtors);
+        removeAside(aside); // left by a run that ended with the program
+        saving(path, bytesNeeded, [&] { excel_.saveWorkbookAside(aside); });
+        recordSnapshot(userIds, path);
+        putInPlace(aside, path);
     } catch (...) {
         closeWorkbookUnsaved(); // nothing hidden stays behind in the office
+        removeAside(aside);
         throw;
     }
-    // From here the file under the name is this report's own.
-    try {
-        snapshot_.begin();
-        writeDebtorsAndTotal(debtors);
-        saving(path, bytesNeeded, [&] { excel_.saveWorkbook(); });
-        snapshot_.commit();
-    } catch (...) {
-        snapshot_.rollback();
-        discardWorkbook(path);
-        throw;
-    }
+    excel_.markSaved();
     excel_.makeVisible();
     excel_.disconnect();
     observer_.progressFinished();
     return path;
+}
+
+// The snapshot rows count only with the report: one that is not recorded
+// does not take the settlement's name.
+void DebtorWorkbook::recordSnapshot(const std::vector<qint64>& userIds, const QString& path) {
+    try {
+        snapshot_.InsertPaymentSnapshot(userIds);
+    } catch (const DbError& e) {
+        throw DbError(QStringLiteral("Отчёт не записан в базу данных, книга «%1» не сохранена: %2")
+                          .arg(QFileInfo(path).fileName(), e.message()),
+                      e.sqlState());
+    }
 }
 
 // A save that fails says which file it was, and a full disk as such: the
@@ -99,17 +143,8 @@ template <class F> void DebtorWorkbook::saving(const QString& path, qint64 bytes
         qWarning("LibreOffice could not save %s: %s", qPrintable(path), e.what());
         if (lacksRoom(path, bytesNeeded))
             throw noSpaceOnDisk(QStringLiteral("книга «%1» в папке «%2» не сохранена"), path);
-        const QFileInfo file(path);
-        throw SaveFailed(QStringLiteral("Не удалось сохранить книгу «%1» в папке «%2»")
-                             .arg(file.fileName(), file.absolutePath()));
+        throw SaveFailed(notSaved(path));
     }
-}
-
-// A report that failed after its first save: the workbook leaves the office
-// unsaved and its file the disk.
-void DebtorWorkbook::discardWorkbook(const QString& path) noexcept {
-    closeWorkbookUnsaved();
-    QFile::remove(path);
 }
 
 void DebtorWorkbook::closeWorkbookUnsaved() noexcept {
@@ -120,8 +155,8 @@ void DebtorWorkbook::closeWorkbookUnsaved() noexcept {
 }
 
 // The addresses of the next block are looked up on the billing side while the
-// office writes the current one.
-void DebtorWorkbook::writeDebtorsAndTotal(const std::vector<DebtorRow>& debtors) {
+// office writes the current one. Returns the debtors' user ids.
+std::vector<qint64> DebtorWorkbook::writeDebtorsAndTotal(const std::vector<DebtorRow>& debtors) {
     const auto blockEnd = [&](size_t at) {
         return std::min(debtors.size(), at + size_t(blockSize_));
     };
@@ -136,11 +171,12 @@ void DebtorWorkbook::writeDebtorsAndTotal(const std::vector<DebtorRow>& debtors)
         observer_.progress(int(end));
     }
     writeTotalRow(FirstDebtorRow + int(debtors.size()), debtTotal);
+    return userIdsOf(debtors, 0, debtors.size());
 }
 
-// Writes the rows of debtors [at, end), whose addresses are known, then inserts
-// their snapshot rows; the addresses of the next block's debtors are sent for
-// before the rows are written and received after. Returns those.
+// Writes the rows of debtors [at, end), whose addresses are known; the
+// addresses of the next block's debtors are sent for before the rows are
+// written and received after. Returns those.
 DebtorWorkbook::Addresses DebtorWorkbook::writeBlock(int firstRow,
                                                      const std::vector<DebtorRow>& debtors,
                                                      size_t at, size_t end,
@@ -161,11 +197,7 @@ DebtorWorkbook::Addresses DebtorWorkbook::writeBlock(int firstRow,
         dm_.discardAddresses(); // the lookup under way ends before anything else is sent
         throw;
     }
-    Addresses next;
-    if (!nextUserIds.empty())
-        next = dm_.receiveAddresses();
-    snapshot_.InsertPaymentSnapshot(userIdsOf(debtors, at, end));
-    return next;
+    return nextUserIds.empty() ? Addresses() : dm_.receiveAddresses();
 }
 
 void DebtorWorkbook::writeTotalRow(int row, double debtTotal) {

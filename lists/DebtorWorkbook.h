@@ -20,13 +20,14 @@ struct RunLimits {
 };
 
 // The debtor workbook report: the template opened in the spreadsheet
-// application and saved under the settlement's name, one row per debtor, a
+// application as the workbook of the settlement's name, one row per debtor, a
 // total row, left open on the screen. Each block of debtors has its addresses
-// fetched in one statement, its rows written in one call and its snapshot rows
-// inserted in one statement; the billing side looks up a block's addresses
-// while the office writes the block before. The report is whole or absent: its
-// snapshot rows are committed once the workbook is saved, and a report that
-// fails leaves neither a snapshot row nor the file it saved.
+// fetched in one statement and its rows written in one call; the billing side
+// looks up a block's addresses while the office writes the block before. The
+// report is whole or absent: it is saved aside, its snapshot rows are then
+// recorded in one short transaction, and only then does it take the
+// settlement's name. A report that fails leaves no snapshot row and the
+// earlier report under the name as it was.
 class DebtorWorkbook {
 public:
     DebtorWorkbook(TdmCommon& dm, Spreadsheet& excel, PaymentSnapshot& snapshot,
@@ -46,8 +47,8 @@ public:
 private:
     using Addresses = QHash<qint64, struct SubscriberAddress>;
     template <class F> void saving(const QString& path, qint64 bytesNeeded, F&& save);
-    void writeDebtorsAndTotal(const std::vector<DebtorRow>& debtors);
-    void discardWorkbook(const QString& path) noexcept;
+    std::vector<qint64> writeDebtorsAndTotal(const std::vector<DebtorRow>& debtors);
+    void recordSnapshot(const std::vector<qint64>& userIds, const QString& path);
     void closeWorkbookUnsaved() noexcept;
     Addresses writeBlock(int firstRow, const std::vector<DebtorRow>& debtors, size_t at, size_t end,
                          const Addresses& addresses, const std::vector<qint64>& nextUserIds);

@@ -24,18 +24,14 @@ QString snapshotTableFor(const SettlementTown& town) {
 PaymentSnapshot::PaymentSnapshot(TdmCommon& dm, const SettlementTown& town)
     : dm_(dm), table_(snapshotTableFor(town)) {}
 
-void PaymentSnapshot::begin() {
-    dm_.SQLConnectionKvarn.beginTransaction();
-}
-
 void PaymentSnapshot::InsertPaymentSnapshot(const std::vector<qint64>& userIds) {
-    dm_.insertSnapshotRows(table_, userIds);
-}
-
-void PaymentSnapshot::commit() {
-    dm_.SQLConnectionKvarn.commit();
-}
-
-void PaymentSnapshot::rollback() noexcept {
-    dm_.SQLConnectionKvarn.rollback();
+    SqlConnection& connection = dm_.SQLConnectionKvarn;
+    connection.beginTransaction();
+    try {
+        dm_.insertSnapshotRows(table_, userIds);
+        connection.commit();
+    } catch (...) {
+        connection.rollback();
+        throw;
+    }
 }

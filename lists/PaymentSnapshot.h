@@ -12,16 +12,15 @@ struct SettlementTown;
 QString snapshotTableFor(const SettlementTown& town);
 
 // One snapshot row per debtor of a report, dated with the server's date, in
-// the table of the settlement's territory; a block of debtors in one statement.
-// The rows of one report are recorded together: they count once committed,
-// and a report that fails leaves none.
+// the table of the settlement's territory. The rows of one report are recorded
+// together, in one short transaction once the workbook is saved: they count
+// once committed, and a report that fails leaves none.
 class PaymentSnapshot {
 public:
     PaymentSnapshot(TdmCommon& dm, const SettlementTown& town);
-    void begin();
+    // Records the rows of the given debtors, in as few statements as the
+    // server takes; a failure leaves none of them.
     void InsertPaymentSnapshot(const std::vector<qint64>& userIds);
-    void commit();
-    void rollback() noexcept;
     const QString& table() const { return table_; }
 
 private:

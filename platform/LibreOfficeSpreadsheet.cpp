@@ -61,35 +61,17 @@ void LibreOfficeSpreadsheet::connect() {
     uno_->connection.connect();
 }
 
-void LibreOfficeSpreadsheet::openWorkbook(const QString& path) {
-    call("открытие книги", [&] {
-        uno_->document.clear();
-        uno_->sheet.clear();
-        Reference<css::lang::XComponent> component =
-            uno_->connection.desktop()->loadComponentFromURL(
-                fileUrl(path), rtl::OUString::createFromAscii("_blank"), 0,
-                properties({{"Hidden", css::uno::Any(true)}}));
-        uno_->document.set(component, UNO_QUERY);
-        if (!uno_->document.is())
-            throw OfficeError(QStringLiteral("LibreOffice не открыл книгу %1").arg(path));
-        Reference<css::container::XIndexAccess> sheets(uno_->document->getSheets(),
-                                                       UNO_QUERY_THROW);
-        uno_->sheet.set(sheets->getByIndex(0), UNO_QUERY_THROW);
-    });
-}
-
 namespace {
 
 // An earlier report under the same name may still be open in the office and
 // hold its file. It is closed so the new report can take the name, but only
 // when it holds nothing the user changed since it was saved.
-void closeEarlierDocumentAt(const Reference<css::frame::XDesktop2>& desktop,
-                            const Reference<css::uno::XInterface>& keep, const QString& path) {
+void closeEarlierDocumentAt(const Reference<css::frame::XDesktop2>& desktop, const QString& path) {
     const rtl::OUString url = fileUrl(path);
     Reference<css::container::XEnumeration> open = desktop->getComponents()->createEnumeration();
     while (open->hasMoreElements()) {
         Reference<css::frame::XModel> model(open->nextElement(), UNO_QUERY);
-        if (!model.is() || model->getURL() != url || model == keep)
+        if (!model.is() || model->getURL() != url)
             continue;
         Reference<css::util::XModifiable> modifiable(model, UNO_QUERY);
         if (modifiable.is() && modifiable->isModified())
@@ -105,16 +87,31 @@ void closeEarlierDocumentAt(const Reference<css::frame::XDesktop2>& desktop,
 
 } // namespace
 
-void LibreOfficeSpreadsheet::saveWorkbookAs(const QString& path) {
-    call("сохранение книги под новым именем", [&] {
-        closeEarlierDocumentAt(uno_->connection.desktop(),
-                               Reference<css::frame::XModel>(uno_->document, UNO_QUERY), path);
-        Reference<css::frame::XStorable> storable(uno_->document, UNO_QUERY_THROW);
-        storable->storeAsURL(
-            fileUrl(path),
-            properties(
-                {{"FilterName", css::uno::Any(rtl::OUString::createFromAscii("MS Excel 97"))},
-                 {"Overwrite", css::uno::Any(true)}}));
+void LibreOfficeSpreadsheet::openWorkbook(const QString& path) {
+    openWorkbook(path, path);
+}
+
+// A document loaded as salvaged from another file takes that file as its
+// place: the office shows its name and saves there, and reads nothing of it.
+void LibreOfficeSpreadsheet::openWorkbook(const QString& templatePath, const QString& placeAt) {
+    call("открытие книги", [&] {
+        uno_->document.clear();
+        uno_->sheet.clear();
+        const Reference<css::frame::XDesktop2> desktop = uno_->connection.desktop();
+        closeEarlierDocumentAt(desktop, placeAt);
+        const css::uno::Any hidden(true);
+        const auto load = placeAt == templatePath
+                              ? properties({{"Hidden", hidden}})
+                              : properties({{"Hidden", hidden},
+                                            {"SalvagedFile", css::uno::Any(fileUrl(placeAt))}});
+        Reference<css::lang::XComponent> component = desktop->loadComponentFromURL(
+            fileUrl(templatePath), rtl::OUString::createFromAscii("_blank"), 0, load);
+        uno_->document.set(component, UNO_QUERY);
+        if (!uno_->document.is())
+            throw OfficeError(QStringLiteral("LibreOffice не открыл книгу %1").arg(templatePath));
+        Reference<css::container::XIndexAccess> sheets(uno_->document->getSheets(),
+                                                       UNO_QUERY_THROW);
+        uno_->sheet.set(sheets->getByIndex(0), UNO_QUERY_THROW);
     });
 }
 
@@ -175,9 +172,20 @@ void LibreOfficeSpreadsheet::hideColumn(int column) {
     });
 }
 
-void LibreOfficeSpreadsheet::saveWorkbook() {
-    call("сохранение книги",
-         [&] { Reference<css::frame::XStorable>(uno_->document, UNO_QUERY_THROW)->store(); });
+void LibreOfficeSpreadsheet::saveWorkbookAside(const QString& path) {
+    call("сохранение книги", [&] {
+        Reference<css::frame::XStorable>(uno_->document, UNO_QUERY_THROW)
+            ->storeToURL(fileUrl(path),
+                         properties({{"FilterName",
+                                      css::uno::Any(rtl::OUString::createFromAscii("MS Excel 97"))},
+                                     {"Overwrite", css::uno::Any(true)}}));
+    });
+}
+
+void LibreOfficeSpreadsheet::markSaved() {
+    call("сохранение книги", [&] {
+        Reference<css::util::XModifiable>(uno_->document, UNO_QUERY_THROW)->setModified(false);
+    });
 }
 
 void LibreOfficeSpreadsheet::makeVisible() {

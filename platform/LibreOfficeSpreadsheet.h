@@ -15,12 +15,13 @@ public:
 
     void connect() override;
     void openWorkbook(const QString& path) override;
-    void saveWorkbookAs(const QString& path) override;
+    void openWorkbook(const QString& templatePath, const QString& placeAt) override;
     void writeRows(int firstRow, int firstColumn, const std::vector<Row>& rows) override;
     void alignRight(int row, int firstColumn, int lastColumn) override;
     void setBold(int row, int firstColumn, int lastColumn) override;
     void hideColumn(int column) override;
-    void saveWorkbook() override;
+    void saveWorkbookAside(const QString& path) override;
+    void markSaved() override;
     void makeVisible() override;
     void disconnect() override;
     void closeWorkbook() override;

@@ -18,19 +18,25 @@ public:
     // Attaches to a running instance of the application, else launches one.
     // A connection that is still alive is kept.
     virtual void connect() = 0;
-    // Opens a workbook read-write, hidden; it becomes the current workbook.
+    // Opens a workbook read-write, hidden; it becomes the current workbook,
+    // its place on the disk that of its file.
     virtual void openWorkbook(const QString& path) = 0;
-    // Saves the current workbook under a new name; the open workbook is then that
-    // file. A workbook of that name that the application holds open unchanged is
-    // closed first; one with changes of the user's stops the save.
-    virtual void saveWorkbookAs(const QString& path) = 0;
+    // Opens a template the same way as a new workbook whose place is another
+    // file, which stays as it is until the workbook is put there. A workbook
+    // of that name that the application holds open unchanged is closed first;
+    // one with changes of the user's stops the opening.
+    virtual void openWorkbook(const QString& templatePath, const QString& placeAt) = 0;
     // Cells of the first worksheet of the current workbook: a block of rows,
     // each row from the given column on, in one call.
     virtual void writeRows(int firstRow, int firstColumn, const std::vector<Row>& rows) = 0;
     virtual void alignRight(int row, int firstColumn, int lastColumn) = 0;
     virtual void setBold(int row, int firstColumn, int lastColumn) = 0;
     virtual void hideColumn(int column) = 0;
-    virtual void saveWorkbook() = 0;
+    // Writes the current workbook whole to a file of its own (.xls); the
+    // workbook's place stays where it was.
+    virtual void saveWorkbookAside(const QString& path) = 0;
+    // The current workbook counts as saved: its file has been put in its place.
+    virtual void markSaved() = 0;
     // Shows the application with the current workbook in front.
     virtual void makeVisible() = 0;
     // Lets go of the application without asking it to quit.

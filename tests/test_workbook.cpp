@@ -203,14 +203,23 @@ private slots:
     // document in the office, nor a snapshot row of the blocks before.
     void failedReportLeavesNothingBehind() {
         const int documents = reader->openDocuments();
+        QFile::remove(workbookPath(Town));
+        const auto files = [] { return QDir().entryList(QDir::Files | QDir::Hidden); };
+        const QStringList before = files();
         {
             const testdb::RefusedSnapshot refused(992003);
             QVERIFY_THROWS_EXCEPTION(std::exception, runOn(Town, *office, {65534, 2}));
         }
         QVERIFY(!QFile::exists(workbookPath(Town)));
+        QCOMPARE(files(), before);
         QCOMPARE(reader->openDocuments(), documents);
         QCOMPARE(snapshotUsers("pays_debs_tmp_r"), QStringList());
         runOn(Town, *office, {65534, 2});
+        // The report shown in the office holds its file, and nothing else is left.
+        QStringList after =
+            before + QStringList({".~lock." + Town.name + ".xls#", Town.name + ".xls"});
+        after.sort();
+        QCOMPARE(files(), after);
         QCOMPARE(userIdColumn(reader->readFile(workbookPath(Town), 5, 1)).size(), 3);
         QCOMPARE(snapshotUsers("pays_debs_tmp_r").size(), 3);
     }

@@ -16,8 +16,8 @@ public:
     void openWorkbook(const QString& p) override {
         around("open", [&] { inner_->openWorkbook(p); });
     }
-    void saveWorkbookAs(const QString& p) override {
-        around("save as", [&] { inner_->saveWorkbookAs(p); });
+    void openWorkbook(const QString& t, const QString& p) override {
+        around("open", [&] { inner_->openWorkbook(t, p); });
     }
     void writeRows(int r, int c, const std::vector<Row>& rows) override {
         around("write rows", [&] { inner_->writeRows(r, c, rows); });
@@ -31,8 +31,11 @@ public:
     void hideColumn(int c) override {
         around("total row", [&] { inner_->hideColumn(c); });
     }
-    void saveWorkbook() override {
-        around("save", [&] { inner_->saveWorkbook(); });
+    void saveWorkbookAside(const QString& p) override {
+        around("save", [&] { inner_->saveWorkbookAside(p); });
+    }
+    void markSaved() override {
+        around("saved", [&] { inner_->markSaved(); });
     }
     void makeVisible() override {
         around("show", [&] { inner_->makeVisible(); });

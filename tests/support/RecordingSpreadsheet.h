@@ -1,11 +1,13 @@
 #pragma once
 #include "platform/Spreadsheet.h"
 
+#include <QFile>
 #include <QMap>
 #include <QPair>
 #include <QStringList>
 #include <QVariant>
 #include <functional>
+#include <stdexcept>
 
 // A spreadsheet that records what the report asks of it, for tests of the
 // report's logic; every operation is recorded and may be made to fail. The
@@ -18,7 +20,9 @@ public:
 
     void connect() override { record("connect"); }
     void openWorkbook(const QString& path) override { record("open " + path); }
-    void saveWorkbookAs(const QString& path) override { record("saveAs " + path); }
+    void openWorkbook(const QString& templatePath, const QString& placeAt) override {
+        record("open " + templatePath + " as " + placeAt);
+    }
     void writeRows(int firstRow, int firstColumn, const std::vector<Row>& rows) override {
         record(QStringLiteral("rows %1,%2 x%3").arg(firstRow).arg(firstColumn).arg(rows.size()));
         for (size_t r = 0; r < rows.size(); ++r)
@@ -33,7 +37,15 @@ public:
         record(QStringLiteral("bold %1:%2-%3").arg(row).arg(first).arg(last));
     }
     void hideColumn(int column) override { record(QStringLiteral("hide %1").arg(column)); }
-    void saveWorkbook() override { record("save"); }
+    // A save writes these bytes, so that what becomes of the file can be seen.
+    static inline const QByteArray SavedBytes = "recorded workbook";
+    void saveWorkbookAside(const QString& path) override {
+        record("save " + path);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(SavedBytes) != SavedBytes.size())
+            throw std::runtime_error("the recorded workbook could not be written");
+    }
+    void markSaved() override { record("saved"); }
     void makeVisible() override { record("visible"); }
     void disconnect() override { record("disconnect"); }
     void closeWorkbook() override { record("close"); }
