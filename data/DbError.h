@@ -28,3 +28,10 @@ public:
 private:
     Cause cause_;
 };
+
+// The connection was lost while a commit was under way: whether the
+// transaction took effect is not known until it is checked on a new one.
+class CommitInDoubt : public DbError {
+public:
+    using DbError::DbError;
+};

@@ -7,6 +7,7 @@
 #include "platform/LongWait.h"
 
 #include <algorithm>
+#include <libpq-fe.h>
 
 namespace {
 
@@ -85,18 +86,19 @@ void PgConnection::failWith(const pq::Result& answer, const QString& secret) {
     fail(message, answer.sqlState(), secret);
 }
 
-pq::Result PgConnection::roundTrip(const Send& send) {
+pq::Result PgConnection::roundTrip(const Send& send, bool stoppable) {
     awaitSent();
     if (!pg_ || !send(pg_.get()))
         return pq::Result();
-    return awaitAnswer();
+    return awaitAnswer(stoppable);
 }
 
 // Every result of the statement, read as it arrives, the window going on
 // meanwhile; the first error, else the first result, is its answer.
-pq::Result PgConnection::awaitAnswer() {
+pq::Result PgConnection::awaitAnswer(bool stoppable) {
     pg_conn* c = pg_.get();
-    LongWait wait(Awaited::Server, answerLimit());
+    LongWait wait(Awaited::Server, answerLimit(),
+                  stoppable ? LongWait::Early::Stoppable : LongWait::Early::NotStoppable);
     pq::Result answer;
     for (;;) {
         if (!pq::consume(c))
@@ -214,19 +216,45 @@ void PgConnection::discardSent() noexcept {
     }
 }
 
+// A transaction left open by a failure that no rollback ended is never
+// joined: its connection is dropped and a new one opened first.
 void PgConnection::beginTransaction() {
+    awaitSent();
+    if (pg_ && PQtransactionStatus(pg_.get()) != PQTRANS_IDLE) {
+        drop();
+        open();
+    }
     ask(QStringLiteral("begin"));
 }
 
+// A commit is short and never stopped. One whose answer was lost with the
+// connection may or may not have taken effect: the caller checks on the new
+// connection.
 void PgConnection::commit() {
-    ask(QStringLiteral("commit"));
+    const pq::Result answer =
+        roundTrip([](pg_conn* c) { return pq::send(c, QStringLiteral("commit")); }, false);
+    if (answer.ok())
+        return;
+    if (!answer.isNull() && !lost())
+        failWith(answer, {});
+    const QString why = answer.isNull() ? pq::connectionMessage(pg_.get()) : answer.errorMessage();
+    drop();
+    throw CommitInDoubt(
+        QStringLiteral("Соединение с сервером базы данных прервалось при записи: %1").arg(why));
 }
 
+// A rollback not answered as done leaves the transaction perhaps open: the
+// connection is dropped, so that nothing later runs inside it.
 void PgConnection::rollback() noexcept {
     try {
-        if (connected())
+        if (!connected())
+            return;
+        const pq::Result answer =
             roundTrip([](pg_conn* c) { return pq::send(c, QStringLiteral("rollback")); });
+        if (answer.ok() && pg_ && PQtransactionStatus(pg_.get()) == PQTRANS_IDLE)
+            return;
     } catch (const std::exception&) {
-        // Stopped, or lost: the server ends the transaction with the connection.
+        // Stopped: the rollback's end is not known.
     }
+    drop();
 }

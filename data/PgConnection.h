@@ -50,8 +50,8 @@ private:
                    const QString& secret = {});
     // The same with the answer returned as it is; a null one when the
     // connection broke.
-    pq::Result roundTrip(const Send& send);
-    pq::Result awaitAnswer();
+    pq::Result roundTrip(const Send& send, bool stoppable = true);
+    pq::Result awaitAnswer(bool stoppable = true);
     pq::Result stopStatement(LongWait& wait, pq::Result answer);
     pq::Result runKept(const DriverStatement& statement, const QList<QVariant>& values);
     QByteArray preparedOnServer(const DriverStatement& statement);

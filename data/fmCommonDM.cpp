@@ -182,6 +182,26 @@ void TdmCommon::recordRun(const QString& listKind, const QString& settlement, co
     audit.openWhole();
 }
 
+void TdmCommon::recordReport(const QString& reportId, int rows) {
+    if (SQLConnectionKvarn.server() != SqlConnection::Server::PostgreSQL)
+        return;
+    SqlQuery q(SQLConnectionKvarn, QStringLiteral("reportAudit"),
+               {QStringLiteral("select tulmina_audit.record_report(:report_id, :row_count)")});
+    q.setParam(QStringLiteral("report_id"), reportId);
+    q.setParam(QStringLiteral("row_count"), rows);
+    q.openWhole();
+}
+
+bool TdmCommon::reportRecorded(const QString& reportId) {
+    if (SQLConnectionKvarn.server() != SqlConnection::Server::PostgreSQL)
+        throw CommitInDoubt(QStringLiteral("сервер Oracle не хранит журнал отчётов"));
+    SqlQuery q(SQLConnectionKvarn, QStringLiteral("reportCheck"),
+               {QStringLiteral("select tulmina_audit.report_recorded(:report_id) as recorded")});
+    q.setParam(QStringLiteral("report_id"), reportId);
+    q.openWhole();
+    return q.asString(QStringLiteral("recorded")) == QLatin1String("t");
+}
+
 bool TdmCommon::hasDatabaseLink(const QString& name) {
     SqlQuery check(SQLConnectionKvarn, QStringLiteral("linkCheck"), linkCheckLines());
     check.setParamText(QStringLiteral("name_link"), name.trimmed().toUpper());

@@ -107,6 +107,13 @@ public:
     void recordRun(const QString& listKind, const QString& settlement, const QString& townId,
                    int rows);
 
+    // A report's snapshot rows go with its id into the audit trail of a
+    // PostgreSQL reporting database, in their transaction; whether a report
+    // of that id was recorded is asked after a commit whose answer was lost.
+    // An Oracle server keeps no trail and cannot tell (CommitInDoubt).
+    void recordReport(const QString& reportId, int rows);
+    bool reportRecorded(const QString& reportId);
+
     // Whether the reporting database lists a database link of that name.
     bool hasDatabaseLink(const QString& name);
     // Links the program itself reads through; no user may be named after one.

@@ -127,6 +127,9 @@ QString DebtorWorkbook::BuildDebtorWorkbook(const QString& workDir, const QStrin
 void DebtorWorkbook::recordSnapshot(const std::vector<qint64>& userIds, const QString& path) {
     try {
         snapshot_.InsertPaymentSnapshot(userIds);
+    } catch (const CommitInDoubt& e) {
+        throw CommitInDoubt(QStringLiteral("Книга «%1» не сохранена: %2")
+                                .arg(QFileInfo(path).fileName(), e.message()));
     } catch (const DbError& e) {
         throw DbError(QStringLiteral("Отчёт не записан в базу данных, книга «%1» не сохранена: %2")
                           .arg(QFileInfo(path).fileName(), e.message()),

@@ -1,7 +1,10 @@
 #include "lists/PaymentSnapshot.h"
 
+#include "data/DbError.h"
 #include "data/fmCommonDM.h"
+
 #include "lists/RunParameters.h"
+#include <QUuid>
 
 namespace {
 
@@ -26,12 +29,30 @@ PaymentSnapshot::PaymentSnapshot(TdmCommon& dm, const SettlementTown& town)
 
 void PaymentSnapshot::InsertPaymentSnapshot(const std::vector<qint64>& userIds) {
     SqlConnection& connection = dm_.SQLConnectionKvarn;
+    const QString reportId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     connection.beginTransaction();
     try {
         dm_.insertSnapshotRows(table_, userIds);
+        dm_.recordReport(reportId, int(userIds.size()));
         connection.commit();
+    } catch (const CommitInDoubt& lost) {
+        if (!recordedAfterAll(reportId, lost))
+            throw DbError(QStringLiteral("снимок платежей не записан: ") + lost.message());
     } catch (...) {
         connection.rollback();
         throw;
+    }
+}
+
+// The connection went with the commit's answer; a new one tells whether the
+// commit took effect.
+bool PaymentSnapshot::recordedAfterAll(const QString& reportId, const CommitInDoubt& lost) {
+    try {
+        dm_.SQLConnectionKvarn.open();
+        return dm_.reportRecorded(reportId);
+    } catch (const std::exception& e) {
+        throw CommitInDoubt(lost.message() +
+                            QStringLiteral("; записан ли снимок платежей, неизвестно: ") +
+                            QString::fromUtf8(e.what()));
     }
 }

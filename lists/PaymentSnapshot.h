@@ -24,6 +24,8 @@ public:
     const QString& table() const { return table_; }
 
 private:
+    bool recordedAfterAll(const QString& reportId, const class CommitInDoubt& lost);
+
     TdmCommon& dm_;
     QString table_;
 };

@@ -62,7 +62,7 @@ bool LongWait::until(int socket, bool write) {
                                           : events_.untilReadable(socket, remaining);
     if (end != EventWait::End::TimedOut)
         return !stopAsked_;
-    if (!keepWaiting(awaited_, secondsWaited()))
+    if (stoppableEarly() && !keepWaiting(awaited_, secondsWaited()))
         return false;
     silence_.setRemainingTime(limitMs_);
     return !stopAsked_;
@@ -70,15 +70,4 @@ bool LongWait::until(int socket, bool write) {
 
 bool LongWait::untilReadable(int socket, const QDeadlineTimer& deadline) {
     return events_.untilReadable(socket, int(deadline.remainingTime())) == EventWait::End::Readable;
-}
-
-LongWait::End LongWait::untilReady(int socket, bool write, const QDeadlineTimer& deadline) {
-    if (stopAsked_)
-        return End::Stopped;
-    const int remaining = int(deadline.remainingTime());
-    const EventWait::End end =
-        write ? events_.untilWritable(socket, remaining) : events_.untilReadable(socket, remaining);
-    if (stopAsked_)
-        return End::Stopped;
-    return end == EventWait::End::TimedOut ? End::TimedOut : End::Ready;
 }

@@ -10,9 +10,9 @@
 // may give up on. The window goes on painting and takes close requests
 // meanwhile (EventWait). When the other side has been silent for the limit,
 // the user is asked whether to keep waiting (the window registers the
-// question); a close request during the wait asks the same at once, unless
-// the wait is one that is never stopped early (a commit: its outcome would be
-// in doubt). The answer "stop" ends the wait.
+// question); a close request during the wait asks the same at once. The
+// answer "stop" ends the wait. A wait that is never stopped (a commit, which
+// is short: its outcome would be in doubt) asks nothing.
 class LongWait {
 public:
     // The question: true to keep waiting, given what is awaited and the
@@ -29,7 +29,8 @@ public:
     LongWait& operator=(const LongWait&) = delete;
 
     // Until the socket is ready to read (or to write); past the limit, the
-    // user is asked. False when the user chose to stop.
+    // user is asked, unless the wait is never stopped. False when the user
+    // chose to stop.
     bool untilReadable(int socket);
     bool untilWritable(int socket);
     // Until wake() is called (work on another thread has ended); past the
@@ -39,10 +40,6 @@ public:
     // Up to a time, with no question: after a stop, for the other side's word
     // on it. False when the time is up.
     bool untilReadable(int socket, const QDeadlineTimer& deadline);
-    // Up to a time, with no question, the user's stop honoured: for a new
-    // connection, which has a time of its own.
-    enum class End { Ready, TimedOut, Stopped };
-    End untilReady(int socket, bool write, const QDeadlineTimer& deadline);
 
     // The wait under way, if any, and its stop by a close request.
     static LongWait* underWay();

@@ -143,6 +143,9 @@ alter table tulmina_audit.events owner to tulmina_owner;
 revoke all on tulmina_audit.events from public;
 grant select on tulmina_audit.events to tulmina_auditor;
 grant insert on tulmina_audit.events to tulmina_links;
+-- Whether a report was recorded, asked after a commit that lost its answer.
+grant select (event, operator, detail) on tulmina_audit.events to tulmina_links;
+create index if not exists events_report on tulmina_audit.events (detail) where event = 'report';
 
 -- The start time of this connection.
 create or replace function tulmina_auth.connection_start() returns timestamptz
@@ -660,6 +663,47 @@ begin
 end
 $$;
 
+-- A report's snapshot rows, recorded in their own transaction: the report's
+-- id goes with them, so that a workstation whose commit lost its answer can
+-- ask, on a new connection, whether the report was recorded.
+create or replace function tulmina_audit.record_report(report_id text, row_count integer)
+    returns void
+    language plpgsql security definer
+    set search_path = pg_catalog, pg_temp
+as $$
+declare
+    who text;
+    through text;
+begin
+    select s.operator, s.link into who, through from tulmina_auth.sign_ins() s limit 1;
+    if who is null then
+        perform tulmina_auth.refuse();
+    end if;
+    insert into tulmina_audit.events (event, operator, client_addr, pid, link, row_count, detail)
+    values ('report', who, inet_client_addr(), pg_backend_pid(), through, row_count,
+            left(report_id, 64));
+end
+$$;
+
+-- Whether the signed-in operator's report of that id was recorded.
+create or replace function tulmina_audit.report_recorded(report_id text)
+    returns boolean
+    language plpgsql stable security definer
+    set search_path = pg_catalog, pg_temp
+as $$
+declare
+    who text;
+begin
+    select s.operator into who from tulmina_auth.sign_ins() s limit 1;
+    if who is null then
+        perform tulmina_auth.refuse();
+    end if;
+    return exists (select from tulmina_audit.events e
+                    where e.event = 'report' and e.operator = who
+                      and e.detail = left(report_id, 64));
+end
+$$;
+
 alter function tulmina_link.plain_name(text) owner to tulmina_links;
 alter function tulmina_link.operators_of(text) owner to tulmina_links;
 alter function tulmina_link.prepare_link(text, text, text) owner to tulmina_links;
@@ -667,14 +711,18 @@ alter function tulmina_link.create_link(text, text, text) owner to tulmina_links
 alter function tulmina_link.drop_link(text) owner to tulmina_links;
 alter function tulmina_link.resume_link(text, text) owner to tulmina_links;
 alter function tulmina_audit.record_run(text, text, text, integer) owner to tulmina_links;
+alter function tulmina_audit.record_report(text, integer) owner to tulmina_links;
+alter function tulmina_audit.report_recorded(text) owner to tulmina_links;
 revoke all on function tulmina_link.plain_name(text), tulmina_link.operators_of(text),
     tulmina_link.prepare_link(text, text, text), tulmina_link.create_link(text, text, text),
     tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
-    tulmina_audit.record_run(text, text, text, integer)
+    tulmina_audit.record_run(text, text, text, integer), tulmina_audit.record_report(text, integer),
+    tulmina_audit.report_recorded(text)
     from public;
 grant execute on function tulmina_link.operators_of(text), tulmina_link.create_link(text, text, text),
     tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
-    tulmina_audit.record_run(text, text, text, integer) to tulmina_client;
+    tulmina_audit.record_run(text, text, text, integer), tulmina_audit.record_report(text, integer),
+    tulmina_audit.report_recorded(text) to tulmina_client;
 
 -- Links made before this install read their operators through the same view.
 select format('create or replace view %1$I.t_operators as select oper_id, name, login_name, note '

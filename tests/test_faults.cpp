@@ -240,6 +240,83 @@ private slots:
         testdb::dropLinkIfAny(Login);
     }
 
+    // While the office works no transaction is open: another session's
+    // truncate of the snapshot table goes through at once (it would wait the
+    // second out behind a transaction holding the table).
+    void nothingHoldsTheSnapshotTableWhileTheOfficeWorks() {
+        openWindowOn(Town);
+        qint64 truncateMs = -1;
+        QString refused;
+        sheet->beforeWrite = [&](int write) {
+            if (write != 2)
+                return;
+            QElapsedTimer took;
+            took.start();
+            try {
+                testdb::exec("report", "set lock_timeout = '1s'; truncate pays_debs_tmp_r; "
+                                       "reset lock_timeout");
+            } catch (const std::exception& e) {
+                refused = e.what();
+            }
+            truncateMs = took.elapsed();
+        };
+        QCOMPARE(press(), QString());
+        QVERIFY2(refused.isEmpty(), qPrintable(refused));
+        QVERIFY2(truncateMs >= 0 && truncateMs < 1000, qPrintable(QString::number(truncateMs)));
+        QCOMPARE(snapshotUsers().size(), 3);
+    }
+
+    // A re-run whose commit loses its answer with the connection (the
+    // server's process ends in the commit) is checked on a new connection:
+    // not recorded, it says so, and the earlier report stands on disk and in
+    // the database. The next run is whole.
+    void aCommitThatLostItsAnswerIsCheckedAfterTheReconnect() {
+        openWindowOn(Town);
+        QCOMPARE(press(), QString());
+        const QByteArray earlier = readFile(workbookPath(Town));
+        const QStringList earlierRows = snapshotUsers();
+        testdb::exec("report",
+                     "create function public.test_end_in_commit() returns trigger language "
+                     "plpgsql as $$ begin perform pg_terminate_backend(pg_backend_pid()); "
+                     "return null; end $$; "
+                     "create constraint trigger test_end_in_commit after insert on "
+                     "pays_debs_tmp_r deferrable initially deferred for each row execute "
+                     "function public.test_end_in_commit()");
+        const auto dropTrigger = qScopeGuard([] {
+            testdb::exec("report", "drop trigger if exists test_end_in_commit on pays_debs_tmp_r; "
+                                   "drop function if exists public.test_end_in_commit()");
+        });
+        const int generation = dm->SQLConnectionKvarn.generation();
+        const QString shown = press();
+        QVERIFY2(ownWords(shown).startsWith("Отчёт не записан в базу данных, книга «" + Town.name +
+                                            ".xls» не сохранена"),
+                 qPrintable(shown));
+        QVERIFY(dm->SQLConnectionKvarn.generation() > generation);
+        QVERIFY(usable());
+        QCOMPARE(readFile(workbookPath(Town)), earlier);
+        QCOMPARE(snapshotUsers(), earlierRows);
+        testdb::exec("report", "drop trigger test_end_in_commit on pays_debs_tmp_r");
+        QCOMPARE(press(), QString());
+        QCOMPARE(snapshotUsers().size(), 2 * earlierRows.size());
+    }
+
+    // A transaction that no rollback ended is never joined: the next one
+    // goes on a new connection, and only its rows count.
+    void aTransactionLeftOpenIsNeverJoined() {
+        dm = fixture::signedInDataModule(Login, Password);
+        SqlConnection& c = dm->SQLConnectionKvarn;
+        c.beginTransaction();
+        c.executeDirect("insert into pays_debs_tmp_r values (994051, current_date)");
+        const QString pid = backendPid();
+        const int generation = c.generation();
+        c.beginTransaction();
+        QVERIFY(c.generation() > generation);
+        QVERIFY(backendPid() != pid);
+        c.executeDirect("insert into pays_debs_tmp_r values (994052, current_date)");
+        c.commit();
+        QCOMPARE(snapshotUsers(), QStringList({"994052"}));
+    }
+
     // The program's backend terminated from a second connection between blocks.
     void connectionKilledMidReport() {
         openWindowOn(Town);
