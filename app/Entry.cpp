@@ -1,5 +1,6 @@
 #include "app/Entry.h"
 
+#include "ConnectionConfig.h"
 #include "app/SignIn.h"
 #include "app/fmPassword.h"
 #include "data/fmCommonDM.h"
@@ -33,14 +34,22 @@ void answerSessionEnd(TulminaApplication& app, TPasswordDlg* dialog, TfmMain& wi
                      });
 }
 
+// The office is waited for as long as the database server is before the user
+// is asked.
+office::Options officeOptions() {
+    office::Options options;
+    options.answerLimitMs = config::AnswerLimitSeconds * 1000;
+    return options;
+}
+
 } // namespace
 
 int runSignedInProgram(TulminaApplication& app, std::unique_ptr<Spreadsheet> spreadsheet) {
     auto fmMain = std::make_unique<TfmMain>();
     auto dmCommon = std::make_unique<TdmCommon>();
     fmMain->setDataModule(dmCommon.get());
-    fmMain->cbListExcel =
-        spreadsheet ? std::move(spreadsheet) : std::make_unique<LibreOfficeSpreadsheet>();
+    fmMain->cbListExcel = spreadsheet ? std::move(spreadsheet)
+                                      : std::make_unique<LibreOfficeSpreadsheet>(officeOptions());
     auto PasswordDlg = std::make_unique<TPasswordDlg>();
     answerSessionEnd(app, PasswordDlg.get(), *fmMain);
 

@@ -24,16 +24,17 @@ QString d(const QDate& date) {
 }
 
 // What a run the user stopped had made, in one line.
-QString stoppedLine(const RunParameters& choice, const RunOutcome& made) {
+QString stoppedLine(const RunParameters& choice, const RunOutcome& made, Awaited awaited) {
     QStringList done{QStringLiteral("журнал параметров")};
     QStringList notDone;
     if (choice.listKind == CallRound || choice.listKind == Analysis)
         (made.phoneListPath.isEmpty() ? notDone : done) << QStringLiteral("список телефонов");
     if (choice.listKind == General || choice.listKind == Analysis)
         notDone << QStringLiteral("книга отчёта") << QStringLiteral("снимок платежей");
-    QString line =
-        QStringLiteral("Формирование прервано: сервер базы данных не отвечал. Сделано: ") +
-        done.join(QStringLiteral(", ")) + u'.';
+    QString line = QStringLiteral("Формирование прервано: %1 не отвечал. Сделано: ")
+                       .arg(awaited == Awaited::Office ? QStringLiteral("LibreOffice")
+                                                       : QStringLiteral("сервер базы данных")) +
+                   done.join(QStringLiteral(", ")) + u'.';
     if (!notDone.isEmpty())
         line += QStringLiteral(" Не сделано: ") + notDone.join(QStringLiteral(", ")) + u'.';
     return line;
@@ -56,8 +57,8 @@ RunOutcome GenerationRun::run(const RunParameters& choice, const QString& workDi
     RunOutcome outcome;
     try {
         runSteps(choice, workDir, spreadsheet, outcome);
-    } catch (const Stopped&) {
-        throw Stopped(stoppedLine(choice, outcome));
+    } catch (const Stopped& stop) {
+        throw Stopped(stoppedLine(choice, outcome, stop.awaited()), stop.awaited());
     }
     return outcome;
 }
@@ -79,10 +80,12 @@ void GenerationRun::runSteps(const RunParameters& choice, const QString& workDir
     const bool reports = choice.listKind == General || choice.listKind == Analysis;
     const QString listPath = folder + runpaths::Station + outcome.runStamp + QStringLiteral(".txt");
     SqlQuery& debtors = *dm_.sqLstPhonDelTab;
-    debtors.open();
-    const DebtorPass pass = WritePhoneList(debtors, writesList ? &textFile_ : nullptr, listPath,
-                                           reports ? limits_.maxDebtorRows : 0);
-    debtors.close();
+    const DebtorPass pass = [&] {
+        debtors.open();
+        const auto closeDebtors = qScopeGuard([&] { debtors.close(); }); // whatever ends the pass
+        return WritePhoneList(debtors, writesList ? &textFile_ : nullptr, listPath,
+                              reports ? limits_.maxDebtorRows : 0);
+    }();
     if (writesList)
         outcome.phoneListPath = listPath;
     outcome.debtorCount = pass.count;

@@ -5,6 +5,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
@@ -14,6 +15,9 @@
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
 #include <cppuhelper/bootstrap.hxx>
+
+#include <csignal>
+#include <unistd.h>
 
 namespace office {
 
@@ -93,7 +97,7 @@ void Connection::connect() {
         }
     };
     if (desktop_.is()) {
-        if (aside(alive))
+        if (call("подключение", alive))
             return;   // still alive: the connection is kept
         disconnect(); // the office has gone away: attach or start anew
     }
@@ -105,6 +109,20 @@ void Connection::connect() {
 void Connection::disconnect() noexcept {
     desktop_.clear();
     office_.clear();
+}
+
+// The processes of the office that listens on the program's pipe: the office
+// and the launcher that waits for it.
+void Connection::endOffice() noexcept {
+    const QByteArray mark = "pipe,name=" + options_.pipeName.toUtf8() + ';';
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isProcess = false;
+        const pid_t pid = pid_t(entry.toInt(&isProcess));
+        QFile commandLine(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
+        if (isProcess && pid != ::getpid() && commandLine.open(QIODevice::ReadOnly) &&
+            commandLine.readAll().contains(mark))
+            ::kill(pid, SIGKILL);
+    }
 }
 
 bool Connection::attach() {

@@ -31,9 +31,14 @@ public:
     void disconnect() noexcept; // the office keeps running
     const Reference<css::frame::XDesktop2>& desktop() const { return desktop_; }
 
+    // One office call, as call() below runs it; a user who stops waiting
+    // for it gives the office up: it is ended, the next connect starts anew.
+    template <class F> auto call(const char* what, F&& f);
+
 private:
     bool attach();
     void startOffice();
+    void endOffice() noexcept;
 
     Options options_;
     Reference<css::uno::XComponentContext> office_;
@@ -52,14 +57,21 @@ properties(std::initializer_list<std::pair<const char*, css::uno::Any>> list);
 // The call goes to the thread office calls share, and the window's thread
 // waits in its event loop meanwhile: an office at work, or one that hangs,
 // never stops the window painting.
-template <class F> auto call(const char* what, F&& f) {
-    return aside([&] {
-        try {
-            return f();
-        } catch (const css::uno::Exception& e) {
-            failed(e, what);
-        }
-    });
+template <class F> auto call(const char* what, F&& f, const GiveUp& giveUp = {}) {
+    return aside(
+        [&] {
+            try {
+                return f();
+            } catch (const css::uno::Exception& e) {
+                failed(e, what);
+            }
+        },
+        giveUp);
+}
+
+template <class F> auto Connection::call(const char* what, F&& f) {
+    return office::call(what, std::forward<F>(f),
+                        GiveUp{options_.answerLimitMs, [this] { endOffice(); }});
 }
 
 } // namespace office

@@ -94,7 +94,7 @@ void LibreOfficeSpreadsheet::openWorkbook(const QString& path) {
 // A document loaded as salvaged from another file takes that file as its
 // place: the office shows its name and saves there, and reads nothing of it.
 void LibreOfficeSpreadsheet::openWorkbook(const QString& templatePath, const QString& placeAt) {
-    call("открытие книги", [&] {
+    uno_->connection.call("открытие книги", [&] {
         uno_->document.clear();
         uno_->sheet.clear();
         const Reference<css::frame::XDesktop2> desktop = uno_->connection.desktop();
@@ -137,7 +137,7 @@ void LibreOfficeSpreadsheet::writeRows(int firstRow, int firstColumn,
             cells[c] <<= rtl::OUString();
         *out++ = line;
     }
-    call("запись ячеек", [&] {
+    uno_->connection.call("запись ячеек", [&] {
         Reference<css::sheet::XCellRangeData> range(uno_->range(firstRow, firstColumn,
                                                                 firstRow + int(rows.size()) - 1,
                                                                 firstColumn + int(width) - 1),
@@ -147,7 +147,7 @@ void LibreOfficeSpreadsheet::writeRows(int firstRow, int firstColumn,
 }
 
 void LibreOfficeSpreadsheet::alignRight(int row, int firstColumn, int lastColumn) {
-    call("выравнивание", [&] {
+    uno_->connection.call("выравнивание", [&] {
         uno_->rowRange(row, firstColumn, lastColumn)
             ->setPropertyValue(rtl::OUString::createFromAscii("HoriJustify"),
                                css::uno::Any(css::table::CellHoriJustify_RIGHT));
@@ -155,7 +155,7 @@ void LibreOfficeSpreadsheet::alignRight(int row, int firstColumn, int lastColumn
 }
 
 void LibreOfficeSpreadsheet::setBold(int row, int firstColumn, int lastColumn) {
-    call("полужирный шрифт", [&] {
+    uno_->connection.call("полужирный шрифт", [&] {
         uno_->rowRange(row, firstColumn, lastColumn)
             ->setPropertyValue(rtl::OUString::createFromAscii("CharWeight"),
                                css::uno::Any(css::awt::FontWeight::BOLD));
@@ -163,7 +163,7 @@ void LibreOfficeSpreadsheet::setBold(int row, int firstColumn, int lastColumn) {
 }
 
 void LibreOfficeSpreadsheet::hideColumn(int column) {
-    call("скрытие столбца", [&] {
+    uno_->connection.call("скрытие столбца", [&] {
         Reference<css::table::XColumnRowRange> range(uno_->range(1, column, 1, column),
                                                      UNO_QUERY_THROW);
         Reference<css::beans::XPropertySet> col(range->getColumns()->getByIndex(0),
@@ -173,7 +173,7 @@ void LibreOfficeSpreadsheet::hideColumn(int column) {
 }
 
 void LibreOfficeSpreadsheet::saveWorkbookAside(const QString& path) {
-    call("сохранение книги", [&] {
+    uno_->connection.call("сохранение книги", [&] {
         Reference<css::frame::XStorable>(uno_->document, UNO_QUERY_THROW)
             ->storeToURL(fileUrl(path),
                          properties({{"FilterName",
@@ -183,13 +183,13 @@ void LibreOfficeSpreadsheet::saveWorkbookAside(const QString& path) {
 }
 
 void LibreOfficeSpreadsheet::markSaved() {
-    call("сохранение книги", [&] {
+    uno_->connection.call("сохранение книги", [&] {
         Reference<css::util::XModifiable>(uno_->document, UNO_QUERY_THROW)->setModified(false);
     });
 }
 
 void LibreOfficeSpreadsheet::makeVisible() {
-    call("показ книги", [&] {
+    uno_->connection.call("показ книги", [&] {
         Reference<css::frame::XModel> model(uno_->document, UNO_QUERY_THROW);
         Reference<css::awt::XWindow> window =
             model->getCurrentController()->getFrame()->getContainerWindow();
@@ -201,7 +201,7 @@ void LibreOfficeSpreadsheet::makeVisible() {
 }
 
 void LibreOfficeSpreadsheet::closeWorkbook() {
-    call("закрытие книги", [&] {
+    uno_->connection.call("закрытие книги", [&] {
         Reference<css::util::XCloseable> closeable(uno_->document, UNO_QUERY);
         uno_->sheet.clear();
         uno_->document.clear();

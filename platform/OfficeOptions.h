@@ -11,6 +11,9 @@ struct Options {
     bool headless = false; // also when there is no display
     QString program;       // the office to start; empty: the installed soffice
     int startTimeoutMs = 20000;
+    // How long a call may go without an answer before the user is asked
+    // whether to keep waiting; none by default.
+    int answerLimitMs = -1;
 };
 
 } // namespace office

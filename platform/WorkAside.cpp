@@ -1,6 +1,7 @@
 #include "platform/WorkAside.h"
 
 #include "platform/EventWait.h"
+#include "platform/LongWait.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -56,7 +57,7 @@ private:
 
 } // namespace
 
-void runAside(const std::function<void()>& work) {
+void runAside(const std::function<void()>& work, const GiveUp& giveUp) {
     const QCoreApplication* app = QCoreApplication::instance();
     AsideThread& aside = AsideThread::instance();
     if (aside.isCurrent() || !app || QThread::currentThread() != app->thread()) {
@@ -66,6 +67,7 @@ void runAside(const std::function<void()>& work) {
     EventWait wait;
     QObject receiver; // the end of the work reaches this thread through it
     bool finished = false;
+    LongWait* patient = nullptr;
     std::exception_ptr error;
     aside.post([&] {
         try {
@@ -77,12 +79,28 @@ void runAside(const std::function<void()>& work) {
             &receiver,
             [&] {
                 finished = true;
+                if (patient)
+                    patient->wake();
                 wait.wake();
             },
             Qt::QueuedConnection);
     });
-    while (!finished)
+    bool stopped = false;
+    {
+        LongWait patience(Awaited::Office, giveUp.limitMs);
+        patient = &patience;
+        while (!finished && patience.untilWoken()) {
+        }
+        patient = nullptr;
+        stopped = !finished;
+    }
+    if (stopped && giveUp.end)
+        giveUp.end();
+    while (!finished) // the work ends with the process it waited for
         wait.untilWoken(-1);
+    if (stopped)
+        throw Stopped(QStringLiteral("Ожидание LibreOffice прервано, LibreOffice закрыт"),
+                      Awaited::Office);
     if (error)
         std::rethrow_exception(error);
 }

@@ -20,6 +20,7 @@
 #include "ui/frmMain.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -361,6 +362,25 @@ private slots:
         QCOMPARE(QDir("Tulmin/Station").entryList(QDir::Files).size(), 0);
     }
 
+    // The sign-in's resumption on a new connection stopped once (the user
+    // gave up its wait) is tried again at the next action: only the server's
+    // refusal ends a sign-in.
+    void aResumeStoppedOnceIsTriedAgain() {
+        openWindowOn(Town);
+        dm->SQLConnectionKvarn.setAnswerLimit(500);
+        testdb::exec("report", "select pg_terminate_backend(" + backendPid() + ", 5000)");
+        std::optional<testdb::HeldLock> lock(std::in_place, "tulmina_auth.holders");
+        QElapsedTimer since;
+        qint64 askedAfterMs = -1;
+        answerTheServerQuestion("Прервать", since, askedAfterMs, [] {});
+        since.start();
+        QVERIFY(ownWords(press()).contains("connection"));
+        QVERIFY(askedAfterMs >= 500);
+        lock.reset();
+        QCOMPARE(press(), QString());
+        QCOMPARE(snapshotUsers().size(), 3);
+    }
+
     void serverStoppedThenStartedAgain() {
         openWindowOn(Town, General);
         server("stop");
@@ -409,6 +429,32 @@ private slots:
         TdmCommon next; // ...and dropped by the next sign-in under that name
         QVERIFY(fixture::signInThroughDialog(next, Login, Password));
         next.SQLConnectionKvarn.executeDirect("drop database link " + Login);
+    }
+
+    // A second close request while the close waits for the link's drop is
+    // held: the user is asked about the wait (and keeps waiting), the drop
+    // runs once, no error comes, and the window closes when the drop is done.
+    void aSecondCloseDuringTheDropIsHeld() {
+        openWindowOn(Town);
+        std::optional<testdb::HeldLock> lock(std::in_place, "tulmina_auth.holders");
+        QSignalSpy closed(w.get(), &TfmMain::closed);
+        const int boxes = int(driver->boxTexts.size());
+        driver->press("Ждать");
+        bool secondAccepted = true;
+        QTimer::singleShot(300, w.get(), [&] { // as the window system delivers it
+            QCloseEvent second;
+            QApplication::sendEvent(w.get(), &second);
+            secondAccepted = second.isAccepted();
+        });
+        QTimer::singleShot(1000, w.get(), [&] { lock.reset(); });
+        QVERIFY(w->close());
+        QVERIFY(!secondAccepted);
+        QCOMPARE(closed.count(), 1);
+        QCOMPARE(driver->boxTexts.size(), boxes + 1);
+        QVERIFY2(driver->boxTexts.last().startsWith("Сервер базы данных не отвечает"),
+                 qPrintable(driver->boxTexts.last()));
+        QCOMPARE(driver->unexpected, 0);
+        QVERIFY(!testdb::linkExists(Login));
     }
 
     // The server silent (a lock another session holds, the program's server
@@ -557,6 +603,63 @@ private slots:
         QVERIFY(!QFile::exists(workbookPath(Town)));
         sheet->beforeWrite = nullptr;
         QCOMPARE(press(), QString()); // a new office
+        QCOMPARE(userIdColumn(reader->readFile(workbookPath(Town), 5, 1)),
+                 QStringList({"994001", "994002", "994003"}));
+    }
+
+    // An office that stops answering in the middle of a report (its process
+    // stopped) is waited for up to the limit, then the user is asked, as for
+    // the server, or at once on a close request; "Прервать" ends that office
+    // and the run with the line of what was made. An earlier report stands;
+    // the next report starts a new office.
+    void anOfficeThatStopsAnsweringCanBeLeft_data() {
+        QTest::addColumn<bool>("closeRequest");
+        QTest::newRow("past the limit") << false;
+        QTest::newRow("close request") << true;
+    }
+    void anOfficeThatStopsAnsweringCanBeLeft() {
+        QFETCH(bool, closeRequest);
+        const int limitMs = closeRequest ? 60000 : 1000;
+        options.answerLimitMs = limitMs;
+        const auto restore = qScopeGuard([this] { options.answerLimitMs = -1; });
+        openWindowOn(Town);
+        QCOMPARE(press(), QString());
+        const QByteArray earlier = readFile(workbookPath(Town));
+        const QStringList earlierRows = snapshotUsers();
+        const auto office = [this](const char* signal) {
+            return QProcess::execute("pkill",
+                                     {signal, "-f", "pipe,name=" + options.pipeName + ";"});
+        };
+        sheet->beforeWrite = [&](int write) {
+            if (write == 2)
+                QCOMPARE(office("-STOP"), 0);
+        };
+        const auto resume = qScopeGuard([&] { office("-CONT"); });
+        if (closeRequest)
+            QTimer::singleShot(1500, w.get(), &QWidget::close);
+        QElapsedTimer since;
+        qint64 askedAfterMs = -1;
+        answerTheServerQuestion("Прервать", since, askedAfterMs, [] {});
+        since.start();
+        const QString shown = press();
+        QVERIFY2(askedAfterMs >= (closeRequest ? 1000 : limitMs) && askedAfterMs < 20000,
+                 qPrintable(QString::number(askedAfterMs)));
+        QVERIFY(
+            driver->boxTexts.at(driver->boxTexts.size() - 2).startsWith("LibreOffice не отвечает"));
+        QCOMPARE(shown, QString("Формирование прервано: LibreOffice не отвечал. Сделано: журнал "
+                                "параметров, список телефонов. Не сделано: книга отчёта, снимок "
+                                "платежей."));
+        QCOMPARE(office("-0"), 1); // that office is gone
+        QCOMPARE(readFile(workbookPath(Town)), earlier);
+        QCOMPARE(snapshotUsers(), earlierRows);
+        if (closeRequest) {
+            QTRY_VERIFY(!w->isVisible());
+            return;
+        }
+        QVERIFY(usable());
+        sheet->beforeWrite = nullptr;
+        QCOMPARE(press(), QString()); // a new office
+        QCOMPARE(snapshotUsers().size(), 2 * earlierRows.size());
         QCOMPARE(userIdColumn(reader->readFile(workbookPath(Town), 5, 1)),
                  QStringList({"994001", "994002", "994003"}));
     }

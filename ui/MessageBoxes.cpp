@@ -1,5 +1,6 @@
 #include "ui/MessageBoxes.h"
 
+#include "platform/EventWait.h"
 #include "platform/Failure.h"
 
 #include <QMessageBox>
@@ -14,6 +15,8 @@ enum class Escape { First, Second };
 // second button, if there is one, unless told otherwise.
 bool showBox(QMessageBox::Icon icon, const QString& text, const QString& first,
              const QString& second = {}, Escape escape = Escape::Second) {
+    // A box shown in the middle of a wait takes the user's input all the same.
+    const EventWait::InputFreed freed;
     QMessageBox box(icon, Caption, text, QMessageBox::NoButton);
     box.setObjectName(QStringLiteral("TulminaMessageBox"));
     QPushButton* ok = box.addButton(first, QMessageBox::AcceptRole);

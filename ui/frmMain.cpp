@@ -273,23 +273,32 @@ void TfmMain::FormShow() {
 void TfmMain::closeEvent(QCloseEvent* event) {
     if (closedForGood_)
         return;
+    if (closing_) { // taken once: the close under way decides
+        event->ignore();
+        askAboutTheWait();
+        return;
+    }
     if (busy_ > 0) {
         closeAfterRun_ = true;
         event->ignore();
         askAboutTheWait();
         return;
     }
+    closing_ = true;
+    bool closes = true;
     if (!closeRefused_) {
-        if (!msgbox::reportErrors([this] { FormCloseQuery(); })) {
-            closeRefused_ = true;
-            event->ignore();
-            return;
-        }
+        closes = msgbox::reportErrors([this] { FormCloseQuery(); });
     } else {
         try {
             dropUserLink();
         } catch (const std::exception&) {
         }
+    }
+    closing_ = false;
+    if (!closes) {
+        closeRefused_ = true;
+        event->ignore();
+        return;
     }
     event->accept();
     FormClose();

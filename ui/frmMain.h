@@ -161,4 +161,5 @@ private:
     bool closeRefused_ = false;  // a close request failed to drop the link
     int busy_ = 0;               // handlers under way: a run, a settlement's exchanges, ...
     bool closeAfterRun_ = false; // a close came meanwhile
+    bool closing_ = false;       // the close's own work (the link's drop) is under way
 };
