@@ -79,6 +79,9 @@ bool hasDisplay() {
 } // namespace
 
 Connection::Connection(Options options) : options_(std::move(options)) {
+    // A write to an office that has gone (killed, or given up) must fail as a
+    // call, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
     if (options_.profileDir.isEmpty())
         options_.profileDir =
             QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +

@@ -63,6 +63,9 @@ alter role :"svc_user" set client_min_messages = warning;
 alter role :"svc_user" set log_parameter_max_length = 0;
 alter role :"svc_user" set log_parameter_max_length_on_error = 0;
 alter role :"svc_user" set log_min_error_statement = panic;
+-- A sort or hash the account asks for spills to disk only so far: a
+-- superuser's setting, which the account cannot change for itself.
+alter role :"svc_user" set temp_file_limit = '1GB';
 
 -- The database: nobody but its owner creates anything in it; the link role
 -- makes one schema per link.
@@ -105,6 +108,12 @@ create table if not exists tulmina_auth.failures (
     operator    text        not null,
     client_addr inet
 );
+-- One row per operator name that a billing check was made for: checks of one
+-- name take turns on its row. The account can neither read nor lock it, so
+-- nothing it takes holds up a sign-in (an advisory lock anyone may take).
+create table if not exists tulmina_auth.name_turns (
+    operator text primary key
+);
 -- A link whose creation a connection asked for and was refused: the drop that
 -- the sign-in sends after it finds nothing to drop, once.
 create table if not exists tulmina_auth.refused (
@@ -116,7 +125,9 @@ create table if not exists tulmina_auth.refused (
 alter table tulmina_auth.holders owner to tulmina_links;
 alter table tulmina_auth.failures owner to tulmina_links;
 alter table tulmina_auth.refused owner to tulmina_links;
-revoke all on tulmina_auth.holders, tulmina_auth.failures, tulmina_auth.refused from public;
+alter table tulmina_auth.name_turns owner to tulmina_links;
+revoke all on tulmina_auth.holders, tulmina_auth.failures, tulmina_auth.refused,
+    tulmina_auth.name_turns from public;
 
 -- The audit trail: sign-ins and their refusals, sign-outs, and each run's list
 -- kind, settlement and row count. Written by the link functions only; read by
@@ -514,7 +525,8 @@ begin
     end if;
     -- Checks of one operator name wait for each other, so that tries made in
     -- parallel are counted as they go.
-    perform pg_advisory_xact_lock(hashtext('tulmina_link.create_link'), hashtext(who));
+    insert into tulmina_auth.name_turns values (who) on conflict do nothing;
+    perform from tulmina_auth.name_turns t where t.operator = who for update;
     delete from tulmina_auth.failures where at < clock_timestamp() - interval '1 minute';
     delete from tulmina_auth.refused r where not tulmina_auth.alive(r.pid, r.backend_start);
     if (select count(*) from tulmina_auth.failures where operator = who) >= 5
@@ -723,6 +735,14 @@ grant execute on function tulmina_link.operators_of(text), tulmina_link.create_l
     tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
     tulmina_audit.record_run(text, text, text, integer), tulmina_audit.record_report(text, integer),
     tulmina_audit.report_recorded(text) to tulmina_client;
+
+-- Large objects would be storage the account owns outside every table's
+-- rules, and a way to fill the disk: none are made in this database.
+revoke execute on function pg_catalog.lo_creat(integer), pg_catalog.lo_create(oid),
+    pg_catalog.lo_from_bytea(oid, bytea), pg_catalog.lo_put(oid, bigint, bytea),
+    pg_catalog.lo_import(text), pg_catalog.lo_import(text, oid),
+    pg_catalog.lowrite(integer, bytea)
+    from public;
 
 -- Links made before this install read their operators through the same view.
 select format('create or replace view %1$I.t_operators as select oper_id, name, login_name, note '

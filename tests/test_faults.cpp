@@ -146,6 +146,9 @@ class TestFaults : public QObject {
         w->cbListExcel = std::move(faulty);
         driver->press("OK"); // the list-kind warning
         fixture::pickListKind(*w, listKind);
+        if (w->ExchangeCount == 0 || driver->unexpected > 0)
+            throw std::runtime_error("the window did not open on " + s.name.toStdString() + ": " +
+                                     driver->boxTexts.join(" | ").toStdString());
     }
     // The user presses "Формировать"; the text of the box it brought up, if any.
     QString press() {

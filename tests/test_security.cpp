@@ -336,6 +336,37 @@ private slots:
         QVERIFY(user.signedIn());
     }
 
+    // Nothing the account can take holds up a sign-in: an advisory lock on
+    // any key, or a lock on a table, leaves the right password's check free.
+    void noLockTheAccountTakesHoldsUpASignIn_data() {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("advisory lock on the name's key")
+            << "select pg_advisory_lock(hashtext('tulmina_link.create_link'), hashtext('" + Login +
+                   "'))"
+            << true;
+        QTest::newRow("the turns of the names") << "lock table tulmina_auth.name_turns" << false;
+        QTest::newRow("a name's turn") << "select * from tulmina_auth.name_turns "
+                                          "where operator = '" +
+                                              Login + "' for update"
+                                       << false;
+    }
+    void noLockTheAccountTakesHoldsUpASignIn() {
+        QFETCH(QString, lock);
+        QFETCH(bool, taken);
+        testdb::forgetFailedSignIns();
+        ServiceConnection misuser;
+        QVERIFY(QSqlQuery(misuser.db()).exec("begin")); // held to its end
+        QCOMPARE(QSqlQuery(misuser.db()).exec(lock), taken);
+        ServiceConnection user;
+        QVERIFY(user.bound("set statement_timeout = '3s'", {}).ok());
+        const QVariant token = user.createLink(Login, TypedPassword);
+        QVERIFY2(!token.toString().startsWith("error"), qPrintable(token.toString()));
+        QVERIFY(user.signedIn());
+        QSqlQuery(misuser.db()).exec("rollback");
+        QVERIFY(user.bound("select tulmina_link.drop_link($1)", {Login}).ok());
+    }
+
     // Sign-ins and runs are in the audit trail, which the account cannot read.
     void theAuditTrailHoldsSignInsAndRuns() {
         const QString since = serverNow();
@@ -497,7 +528,14 @@ private slots:
             "select * from lst_deb_always where phone::int = 1 or cur_deb > 0",
             "select name::int from atstown union select 1",
             "insert into pays_debs_tmp values (1, current_date)",
-            "insert into pays_debs_tmp_r select 2, current_date"};
+            "insert into pays_debs_tmp_r select 2, current_date",
+            // a report's record, and whether one was recorded, on no sign-in
+            "select tulmina_audit.record_report('x', 1)",
+            "select tulmina_audit.report_recorded('x')",
+            // storage outside every table, and temporary files without bound
+            "select lo_create(0)", "select lo_creat(-1)", "select lo_from_bytea(0, 'x')",
+            "select lo_import('/etc/hostname')", "set temp_file_limit = -1",
+            "alter role tulmina_svc set temp_file_limit = -1"};
         for (const QString& m : misuses)
             QTest::newRow(qPrintable(m.left(60))) << m;
     }
