@@ -79,6 +79,34 @@ create extension if not exists postgres_fdw;
 revoke usage on foreign data wrapper postgres_fdw from public;
 grant usage on foreign data wrapper postgres_fdw to tulmina_links;
 
+-- A password check is recorded before it is made, in a transaction of its own
+-- that the caller can neither roll back nor time out: the link functions write
+-- that record through a connection of their own to this database (dblink), as
+-- a role that can do nothing but that. Its password is made anew at each
+-- install and kept in a user mapping that only the link role sees.
+create schema if not exists tulmina_loopback authorization tulmina_owner;
+revoke all on schema tulmina_loopback from public;
+grant usage on schema tulmina_loopback to tulmina_links;
+create extension if not exists dblink with schema tulmina_loopback;
+revoke usage on foreign data wrapper dblink_fdw from public;
+grant usage on foreign data wrapper dblink_fdw to tulmina_links;
+select format('create role tulmina_recorder login')
+ where not exists (select from pg_roles where rolname = 'tulmina_recorder') \gexec
+select pg_catalog.gen_random_uuid()::text as recorder_password \gset
+alter role tulmina_recorder login nosuperuser nocreatedb nocreaterole noinherit noreplication
+    nobypassrls connection limit 20 password :'recorder_password';
+alter role tulmina_recorder reset all;
+drop server if exists tulmina_loopback cascade;
+select format('create server tulmina_loopback foreign data wrapper dblink_fdw '
+              'options (host %L, port %L, dbname %L, application_name %L)',
+              pg_catalog.split_part(pg_catalog.current_setting('unix_socket_directories'), ',', 1),
+              pg_catalog.current_setting('port'), pg_catalog.current_database(),
+              'tulmina check record') \gexec
+alter server tulmina_loopback owner to tulmina_owner;
+grant usage on foreign server tulmina_loopback to tulmina_links;
+create user mapping for tulmina_links server tulmina_loopback
+    options (user 'tulmina_recorder', password :'recorder_password');
+
 -- Signed-in connections. A connection is named by its process id together
 -- with its start time, so that a process id the system hands out again never
 -- inherits a record; a record of a connection that has ended never counts.
@@ -108,6 +136,8 @@ create table if not exists tulmina_auth.failures (
     operator    text        not null,
     client_addr inet
 );
+-- A check counts as failed from before it is made; its success takes it back.
+alter table tulmina_auth.failures add column if not exists check_id uuid;
 -- One row per operator name that a billing check was made for: checks of one
 -- name take turns on its row. The account can neither read nor lock it, so
 -- nothing it takes holds up a sign-in (an advisory lock anyone may take).
@@ -154,6 +184,10 @@ alter table tulmina_audit.events owner to tulmina_owner;
 revoke all on tulmina_audit.events from public;
 grant select on tulmina_audit.events to tulmina_auditor;
 grant insert on tulmina_audit.events to tulmina_links;
+-- The check's record, and nothing else, through the link functions' own connection.
+grant usage on schema tulmina_auth, tulmina_audit to tulmina_recorder;
+grant insert on tulmina_auth.failures, tulmina_audit.events to tulmina_recorder;
+select format('grant connect on database %I to tulmina_recorder', current_database()) \gexec
 -- Whether a report was recorded, asked after a commit that lost its answer.
 grant select (event, operator, detail) on tulmina_audit.events to tulmina_links;
 create index if not exists events_report on tulmina_audit.events (detail) where event = 'report';
@@ -501,6 +535,7 @@ declare
     started timestamptz := tulmina_auth.connection_start();
     reason text;
     token text;
+    this_check uuid;
 begin
     if this_link is null or not tulmina_link.plain_name(this_link) or this_link = 'kna' then
         raise exception 'имя связи с базой данных недопустимо' using errcode = '42602';
@@ -538,6 +573,22 @@ begin
         perform pg_sleep(1);
         return null;
     end if;
+    -- A check is the billing server's word on this name and this password:
+    -- never a connection through the link still open from earlier in this
+    -- transaction (the one an earlier check opened), which would take any.
+    if exists (select from public.postgres_fdw_get_connections() c where c.server_name = this_link)
+       and not public.postgres_fdw_disconnect(this_link) then
+        raise exception 'связь «%» уже проверена в этой транзакции', upper(this_link)
+            using errcode = '25001';
+    end if;
+    -- Counted and recorded before the check, where no rollback, timeout or
+    -- cancel of the caller reaches; a success takes the count back.
+    this_check := pg_catalog.gen_random_uuid();
+    perform tulmina_loopback.dblink_exec('tulmina_loopback', format(
+        'insert into tulmina_auth.failures (operator, client_addr, check_id) values (%L, %L, %L); '
+        'insert into tulmina_audit.events (event, operator, client_addr, pid, link) '
+        'values (''check'', %L, %L, %s, %L)',
+        who, address, this_check, who, address, pg_backend_pid(), this_link));
     begin
         perform tulmina_link.prepare_link(this_link, who, remote_password);
         begin
@@ -549,13 +600,13 @@ begin
             raise exception using errcode = 'TLCHK';
         end;
     exception when sqlstate 'TLCHK' then
-        insert into tulmina_auth.failures (operator, client_addr) values (who, address);
         insert into tulmina_auth.refused values (this_link, pg_backend_pid(), started)
             on conflict do nothing;
         perform tulmina_auth.note('refused', who, this_link, reason);
         perform pg_sleep(1);
         return null;
     end;
+    delete from tulmina_auth.failures f where f.check_id = this_check;
     delete from tulmina_auth.refused
      where refused.link = this_link and pid = pg_backend_pid() and backend_start = started;
     delete from tulmina_auth.holders h
@@ -752,6 +803,19 @@ select format('create or replace view %1$I.t_operators as select oper_id, name, 
    and exists (select from pg_namespace n where n.nspname = s.srvname) \gexec
 
 commit;
+
+-- The link functions record each password check through their own
+-- connection to this database: without it no sign-in can be made.
+do $$
+begin
+    set local role tulmina_links;
+    perform tulmina_loopback.dblink_exec('tulmina_loopback', 'reset application_name');
+exception when others then
+    raise exception 'install: the link functions cannot reach this database as tulmina_recorder '
+                    '(%); allow it in pg_hba.conf: local % tulmina_recorder scram-sha-256',
+                    sqlerrm, current_database();
+end
+$$;
 
 -- Other databases of this cluster the service account may connect to: the
 -- account is public, so each of them is open to anyone with the program.

@@ -324,16 +324,85 @@ private slots:
         const QVariant token = user.createLink(Login, TypedPassword);
         QCOMPARE(!token.isNull(), rightSignsIn);
         QCOMPARE(user.signedIn(), rightSignsIn);
+        QStringList events;
+        for (qsizetype i = 0; i < wrongNames.size(); ++i)
+            events << "check"
+                   << "refused";
+        events << (rightSignsIn ? QStringList{"check", "sign-in"} : QStringList{"limited"});
         QCOMPARE(testdb::column("report", "select event from tulmina_audit.events where at >= '" +
                                               since + "' order by at"),
-                 QStringList(wrongNames.size(), "refused")
-                     << (rightSignsIn ? "sign-in" : "limited"));
+                 events);
         if (rightSignsIn)
             return;
         // A minute on, the right password signs in again.
         testdb::exec("report", "update tulmina_auth.failures set at = at - interval '61 seconds'");
         QVERIFY(!user.createLink(Login, TypedPassword).isNull());
         QVERIFY(user.signedIn());
+    }
+
+    // Every check counts, and leaves its row in the audit trail, before its
+    // answer is known, whatever the caller does around it: its transaction
+    // rolled back, or a statement timeout shorter than the refusal's pause.
+    // Five are checked a minute; then not even the right password is.
+    void aCheckCountsWhateverTheCallerDoesAroundIt_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("rolled back") << "begin"
+                                     << "rollback";
+        QTest::newRow("statement timeout") << "set statement_timeout = '150ms'"
+                                           << "reset statement_timeout";
+    }
+    void aCheckCountsWhateverTheCallerDoesAroundIt() {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        testdb::forgetFailedSignIns();
+        const auto forget = qScopeGuard([] { testdb::forgetFailedSignIns(); });
+        const QString since = serverNow();
+        ServiceConnection guesser;
+        for (int i = 0; i < 8; ++i) {
+            QVERIFY(QSqlQuery(guesser.db()).exec(before));
+            guesser.createLink(Login, "wrong-guess-" + QString::number(i));
+            QVERIFY(QSqlQuery(guesser.db()).exec(after));
+        }
+        const auto count = [&](const QString& of) { return testdb::scalar("report", of).toInt(); };
+        QCOMPARE(
+            count("select count(*) from tulmina_audit.events where event = 'check' and at >= '" +
+                  since + "'"),
+            5);
+        QCOMPARE(
+            count("select count(*) from tulmina_auth.failures where operator = '" + Login + "'"),
+            5);
+        ServiceConnection user;
+        QVERIFY(user.createLink(Login, TypedPassword).isNull());
+        QVERIFY(!user.signedIn());
+    }
+
+    // A check is the billing server's word on that name and that password:
+    // in the transaction of a right one, a second creation of the link under
+    // another billing name with a wrong password is refused, and nobody is
+    // signed in under that name.
+    void aCheckNeverReusesAnEarlierConnection() {
+        testdb::forgetFailedSignIns();
+        testdb::createOperator("secreuse", "reuse-pw1", "Повторов", 64);
+        testdb::createOperator("secvictim", "victim-pw1", "Жертвова", 63);
+        const auto cleanup = qScopeGuard([] {
+            testdb::forgetFailedSignIns();
+            testdb::dropLinkIfAny("secreuse");
+            testdb::dropOperator("secreuse");
+            testdb::dropOperator("secvictim");
+        });
+        ServiceConnection misuser;
+        QVERIFY(QSqlQuery(misuser.db()).exec("begin"));
+        QVERIFY(!misuser.createLink("secreuse", "reuse-pw1").isNull());
+        const pq::Result second = misuser.bound("select tulmina_link.create_link($1, $2, $3)",
+                                                {"secreuse", "secvictim", "wrong-pw"});
+        QVERIFY2(!second.ok() || second.value(0, 0).isNull(), "signed in with a wrong password");
+        QSqlQuery(misuser.db()).exec("commit");
+        QCOMPARE(
+            testdb::scalar("report",
+                           "select count(*) from tulmina_auth.holders where operator = 'secvictim'")
+                .toInt(),
+            0);
     }
 
     // Nothing the account can take holds up a sign-in: an advisory lock on
@@ -386,7 +455,7 @@ private slots:
         QCOMPARE(run.debtorCount, 1);
         dm.SQLConnectionKvarn.executeDirect("drop database link " + Login);
         QCOMPARE(auditOf(Login, since),
-                 QStringList({"sign-in", "run|Тулмин|Тест-Маркер|1", "sign-out"}));
+                 QStringList({"check", "sign-in", "run|Тулмин|Тест-Маркер|1", "sign-out"}));
         QCOMPARE(testdb::scalar("report", "select host(client_addr) from tulmina_audit.events "
                                           "where at >= '" +
                                               since + "' and event = 'sign-in'")
