@@ -513,6 +513,34 @@ begin
 end
 $$;
 
+-- Links whose connections all ended more than a day ago, with their records:
+-- nobody comes back for them.
+create or replace function tulmina_link.drop_abandoned_links()
+    returns void
+    language plpgsql
+    set search_path = pg_catalog, pg_temp
+as $$
+declare
+    abandoned text;
+begin
+    delete from tulmina_auth.holders h
+     where h.signed_at < now() - interval '1 day' and not tulmina_auth.alive(h.pid, h.backend_start);
+    for abandoned in
+        select s.srvname from pg_foreign_server s
+         where s.srvowner = 'tulmina_links'::regrole
+           and not exists (select from tulmina_auth.holders h where h.link = s.srvname)
+           and not exists (select from tulmina_auth.refused r where r.link = s.srvname
+                                                          and tulmina_auth.alive(r.pid, r.backend_start))
+    loop
+        execute format('drop server %I cascade', abandoned);
+        if exists (select from pg_namespace
+                    where nspname = abandoned and nspowner = 'tulmina_links'::regrole) then
+            execute format('drop schema %I cascade', abandoned);
+        end if;
+    end loop;
+end
+$$;
+
 -- A link under the operator's name, and this connection signed in through it,
 -- when the billing server takes the name and password: one connection through
 -- the link, kept for the lookup that follows. Returns the token that lets this
@@ -609,8 +637,6 @@ begin
     delete from tulmina_auth.failures f where f.check_id = this_check;
     delete from tulmina_auth.refused
      where refused.link = this_link and pid = pg_backend_pid() and backend_start = started;
-    delete from tulmina_auth.holders h
-     where h.signed_at < now() - interval '1 day' and not tulmina_auth.alive(h.pid, h.backend_start);
     token := replace(gen_random_uuid()::text || gen_random_uuid()::text, '-', '');
     insert into tulmina_auth.holders (link, pid, backend_start, operator, client_addr, token_hash)
     values (this_link, pg_backend_pid(), started, who, address, sha256(convert_to(token, 'UTF8')))
@@ -618,6 +644,7 @@ begin
         do update set operator = excluded.operator, client_addr = excluded.client_addr,
                       token_hash = excluded.token_hash, signed_at = now();
     perform tulmina_auth.note('sign-in', who, this_link);
+    perform tulmina_link.drop_abandoned_links();
     return token;
 end
 $$;
@@ -665,6 +692,14 @@ begin
         if exists (select from tulmina_auth.holders h
                     where h.link = this_link and tulmina_auth.alive(h.pid, h.backend_start)) then
             raise exception 'связь с базой данных «%» занята другим соединением', upper(this_link)
+                using errcode = '42501';
+        end if;
+        -- A connection that another ended (terminated, or lost) comes back
+        -- with its token: its link waits for it a day, or for the operator's
+        -- next sign-in, which takes it over.
+        if exists (select from tulmina_auth.holders h
+                    where h.link = this_link and h.signed_at > now() - interval '1 day') then
+            raise exception 'связь с базой данных «%» ждёт своё соединение', upper(this_link)
                 using errcode = '42501';
         end if;
     end if;
@@ -772,6 +807,7 @@ alter function tulmina_link.operators_of(text) owner to tulmina_links;
 alter function tulmina_link.prepare_link(text, text, text) owner to tulmina_links;
 alter function tulmina_link.create_link(text, text, text) owner to tulmina_links;
 alter function tulmina_link.drop_link(text) owner to tulmina_links;
+alter function tulmina_link.drop_abandoned_links() owner to tulmina_links;
 alter function tulmina_link.resume_link(text, text) owner to tulmina_links;
 alter function tulmina_audit.record_run(text, text, text, integer) owner to tulmina_links;
 alter function tulmina_audit.record_report(text, integer) owner to tulmina_links;
@@ -779,6 +815,7 @@ alter function tulmina_audit.report_recorded(text) owner to tulmina_links;
 revoke all on function tulmina_link.plain_name(text), tulmina_link.operators_of(text),
     tulmina_link.prepare_link(text, text, text), tulmina_link.create_link(text, text, text),
     tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
+    tulmina_link.drop_abandoned_links(),
     tulmina_audit.record_run(text, text, text, integer), tulmina_audit.record_report(text, integer),
     tulmina_audit.report_recorded(text)
     from public;

@@ -405,6 +405,45 @@ private slots:
             0);
     }
 
+    // A connection that another ended loses nothing: no other connection can
+    // drop its link, and its successor resumes with the token. A link whose
+    // connections all ended more than a day ago goes with the next sign-in.
+    void aTerminatedConnectionsLinkWaitsForIt() {
+        testdb::forgetFailedSignIns();
+        testdb::createOperator("secended", "ended-pw1", "Прерванов", 65);
+        const auto cleanup = qScopeGuard([] {
+            testdb::dropLinkIfAny("secended");
+            testdb::dropOperator("secended");
+        });
+        const auto endedSignIn = [] {
+            ServiceConnection victim;
+            const QString token = victim.createLink("secended", "ended-pw1").toString();
+            testdb::exec("report", "select pg_terminate_backend(" + victim.pid() + ", 5000)");
+            return token;
+        };
+        const QString token = endedSignIn();
+        QVERIFY2(!token.isEmpty() && !token.startsWith("error"), qPrintable(token));
+        ServiceConnection misuser;
+        const pq::Result dropped = misuser.bound("select tulmina_link.drop_link($1)", {"secended"});
+        QVERIFY(!dropped.ok());
+        QCOMPARE(dropped.sqlState(), QString("42501"));
+        QVERIFY(testdb::linkExists("secended"));
+        {
+            ServiceConnection successor;
+            QVERIFY(successor.bound("select tulmina_link.resume_link($1, $2)", {"secended", token})
+                        .ok());
+            QVERIFY(successor.signedIn());
+            testdb::exec("report", "select pg_terminate_backend(" + successor.pid() + ", 5000)");
+        }
+        testdb::exec("report", "update tulmina_auth.holders set signed_at = now() - interval "
+                               "'2 days' where link = 'secended'");
+        ServiceConnection next;
+        QVERIFY(!next.createLink(Login, TypedPassword).isNull());
+        QVERIFY(!testdb::linkExists("secended"));
+        QVERIFY(next.bound("select tulmina_link.drop_link($1)", {Login}).ok());
+        QVERIFY(testdb::linkExists(Login)); // the suite's own sign-in holds it still
+    }
+
     // Nothing the account can take holds up a sign-in: an advisory lock on
     // any key, or a lock on a table, leaves the right password's check free.
     void noLockTheAccountTakesHoldsUpASignIn_data() {
