@@ -85,13 +85,20 @@ Keywords keywordsFor(const Login& login, const QString& address) {
                        {"sslrootcert", login.trustedCa.toUtf8()},
                        {"gssencmode", "disable"},
                        {"client_encoding", "UTF8"}});
-    // Statements kept prepared run again with other user ids: they are
-    // planned once, not for each run's values. The values of a failing
-    // statement stay out of the server's log whatever default the service
-    // account gave itself: options given here win over role defaults. Dates
+    // Options given here win over role defaults, which the shared account
+    // may set for itself: every setting the program depends on is fixed, so
+    // that no default breaks a workstation. Statements kept prepared run again
+    // with other user ids: they are planned once, not for each run's values.
+    // The values of a failing statement stay out of the server's log. Dates
     // come as ISO text, which the program reads.
     k.push_back({"options", "-c plan_cache_mode=force_generic_plan "
-                            "-c log_parameter_max_length_on_error=0 -c datestyle=ISO"});
+                            "-c log_parameter_max_length_on_error=0 -c datestyle=ISO "
+                            "-c search_path=tulmina_compat,pg_catalog,public "
+                            "-c default_transaction_read_only=off "
+                            "-c default_transaction_isolation=read\\ committed "
+                            "-c statement_timeout=0 -c lock_timeout=0 "
+                            "-c idle_in_transaction_session_timeout=0 "
+                            "-c local_preload_libraries= -c client_min_messages=warning"});
     return k;
 }
 

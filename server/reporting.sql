@@ -55,6 +55,18 @@ grant pg_read_all_stats to tulmina_links;
 --     to 0 in its connection options, which go before role defaults, so no
 --     default the account sets can put the values of the program's failing
 --     statements into the log.
+-- Defaults the account gave itself are cleared, and named.
+\pset format unaligned
+\pset tuples_only on
+select format('install: clearing the setting %s that the service account gave itself', c)
+  from pg_catalog.pg_db_role_setting s, unnest(s.setconfig) c
+ where s.setrole = (select r.oid from pg_catalog.pg_roles r where r.rolname = :'svc_user')
+   and split_part(c, '=', 1) not in ('search_path', 'DateStyle', 'client_min_messages',
+                                     'log_parameter_max_length',
+                                     'log_parameter_max_length_on_error',
+                                     'log_min_error_statement', 'temp_file_limit');
+\pset format aligned
+\pset tuples_only off
 alter role :"svc_user" reset all;
 select format('alter role %I in database %I reset all', :'svc_user', current_database()) \gexec
 alter role :"svc_user" set search_path = tulmina_compat, pg_catalog, public;

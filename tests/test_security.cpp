@@ -444,6 +444,68 @@ private slots:
         QVERIFY(testdb::linkExists(Login)); // the suite's own sign-in holds it still
     }
 
+    // Defaults the account sets for itself (a PostgreSQL rule) break no
+    // workstation: they take for a connection of its own, and the program's
+    // connection, which fixes every setting it depends on, signs in, reads
+    // through the compatibility objects and records snapshot rows in a
+    // transaction as ever.
+    void defaultsTheAccountSetsBreakNoWorkstation_data() {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<QString>("taken");
+        QTest::newRow("search path") << "search_path = public"
+                                     << "public";
+        QTest::newRow("read only") << "default_transaction_read_only = on"
+                                   << "on";
+        QTest::newRow("statement timeout") << "statement_timeout = 1"
+                                           << "1ms";
+        QTest::newRow("idle in a transaction") << "idle_in_transaction_session_timeout = 1"
+                                               << "1ms";
+        QTest::newRow("a library to load") << "local_preload_libraries = 'tulmina_missing'"
+                                           << "refused";
+    }
+    void defaultsTheAccountSetsBreakNoWorkstation() {
+        QFETCH(QString, setting);
+        QFETCH(QString, taken);
+        const QString name = setting.section(' ', 0, 0);
+        // The install's own default of that setting, if any, is put back.
+        const QString installed =
+            testdb::scalar("report", "select option_value from pg_db_role_setting, "
+                                     "pg_options_to_table(setconfig) where setdatabase = 0 and "
+                                     "setrole = 'tulmina_svc'::regrole and option_name = '" +
+                                         name + "'")
+                .toString();
+        const auto restore = qScopeGuard([&] {
+            testdb::exec("report", "alter role tulmina_svc " +
+                                       (installed.isEmpty() ? "reset " + name
+                                                            : "set " + name + " = " + installed));
+            testdb::exec("report", "delete from pays_debs_tmp_r where user_id = 996099");
+        });
+        QSqlQuery misuse(asService());
+        QVERIFY2(misuse.exec("alter role tulmina_svc set " + setting),
+                 qPrintable(misuse.lastError().text()));
+        {
+            QSqlDatabase raw = testdb::serviceAccount("svc-defaults", "report", "verify-full");
+            QString seen = "refused";
+            if (raw.open()) {
+                QSqlQuery show(raw);
+                seen = show.exec("show " + name) && show.next() ? show.value(0).toString() : "";
+            }
+            raw.close();
+            raw = {};
+            QSqlDatabase::removeDatabase("svc-defaults");
+            QCOMPARE(seen, taken);
+        }
+        TdmCommon dm;
+        QCOMPARE(typedSignIn(dm, TypedPassword), QString("signed in"));
+        SqlConnection& c = dm.SQLConnectionKvarn;
+        c.beginTransaction();
+        dm.insertSnapshotRows(SnapshotTableRegional, {996099});
+        QTest::qWait(50);
+        c.commit();
+        QCOMPARE(testdb::snapshotUsers("pays_debs_tmp_r", 996099, 996099), QStringList{"996099"});
+        c.executeDirect("drop database link " + Login);
+    }
+
     // Nothing the account can take holds up a sign-in: an advisory lock on
     // any key, or a lock on a table, leaves the right password's check free.
     void noLockTheAccountTakesHoldsUpASignIn_data() {
