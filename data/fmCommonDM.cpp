@@ -168,28 +168,20 @@ void TdmCommon::insertSnapshotRows(const QString& table, const std::vector<qint6
     }
 }
 
-void TdmCommon::recordRun(const QString& listKind, const QString& settlement, const QString& townId,
-                          int rows) {
+void TdmCommon::recordRun(const RunRecord& run) {
     if (SQLConnectionKvarn.server() != SqlConnection::Server::PostgreSQL)
         return;
     SqlQuery audit(SQLConnectionKvarn, QStringLiteral("runAudit"),
                    {QStringLiteral("select tulmina_audit.record_run(:list_kind, :settlement, "
-                                   ":town_id, :row_count)")});
-    audit.setParam(QStringLiteral("list_kind"), listKind);
-    audit.setParam(QStringLiteral("settlement"), settlement);
-    audit.setParam(QStringLiteral("town_id"), townId);
-    audit.setParam(QStringLiteral("row_count"), rows);
+                                   ":town_id, :row_count, :report_id, :failed)")});
+    audit.setParam(QStringLiteral("list_kind"), run.listKind);
+    audit.setParam(QStringLiteral("settlement"), run.settlement);
+    audit.setParam(QStringLiteral("town_id"), run.townId);
+    audit.setParam(QStringLiteral("row_count"), run.rows);
+    audit.setParam(QStringLiteral("report_id"),
+                   run.reportId.isEmpty() ? QVariant() : QVariant(run.reportId));
+    audit.setParam(QStringLiteral("failed"), run.failed);
     audit.openWhole();
-}
-
-void TdmCommon::recordReport(const QString& reportId, int rows) {
-    if (SQLConnectionKvarn.server() != SqlConnection::Server::PostgreSQL)
-        return;
-    SqlQuery q(SQLConnectionKvarn, QStringLiteral("reportAudit"),
-               {QStringLiteral("select tulmina_audit.record_report(:report_id, :row_count)")});
-    q.setParam(QStringLiteral("report_id"), reportId);
-    q.setParam(QStringLiteral("row_count"), rows);
-    q.openWhole();
 }
 
 bool TdmCommon::reportRecorded(const QString& reportId) {

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // A query member of the data module. Releasing it destroys the query object;
@@ -34,6 +35,19 @@ struct SubscriberAddress {
     QString account;
     QString name;
     QString address; // ClientInfoWithoutName
+};
+
+// One run as the audit trail keeps it.
+struct RunRecord {
+    RunRecord(QString kind, QString settlementName, QString town, int count = 0)
+        : listKind(std::move(kind)), settlement(std::move(settlementName)), townId(std::move(town)),
+          rows(count) {}
+    QString listKind;
+    QString settlement;
+    QString townId;
+    int rows;            // the debtors read, or the snapshot rows recorded
+    QString reportId;    // a report's, recorded with its snapshot rows
+    bool failed = false; // a report that was not made
 };
 
 // The two snapshot tables.
@@ -101,17 +115,12 @@ public:
     // PostgreSQL in one statement, on Oracle in one per thousand.
     void insertSnapshotRows(const QString& table, const std::vector<qint64>& userIds);
 
-    // The audit trail of a PostgreSQL reporting database: one run's list kind,
-    // settlement and row count, under the operator signed in on the
-    // connection. An Oracle server keeps no such trail.
-    void recordRun(const QString& listKind, const QString& settlement, const QString& townId,
-                   int rows);
-
-    // A report's snapshot rows go with its id into the audit trail of a
-    // PostgreSQL reporting database, in their transaction; whether a report
-    // of that id was recorded is asked after a commit whose answer was lost.
-    // An Oracle server keeps no trail and cannot tell (CommitInDoubt).
-    void recordReport(const QString& reportId, int rows);
+    // The audit trail of a PostgreSQL reporting database: one run, under the
+    // operator signed in on the connection. A report's run goes with its id
+    // in the transaction of its snapshot rows; whether a report of that id
+    // was recorded is asked after a commit whose answer was lost. An Oracle
+    // server keeps no trail, and cannot tell (CommitInDoubt).
+    void recordRun(const RunRecord& run);
     bool reportRecorded(const QString& reportId);
 
     // Whether the reporting database lists a database link of that name.

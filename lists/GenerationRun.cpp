@@ -89,8 +89,11 @@ void GenerationRun::runSteps(const RunParameters& choice, const QString& workDir
     if (writesList)
         outcome.phoneListPath = listPath;
     outcome.debtorCount = pass.count;
-    dm_.recordRun(choice.listKindText, choice.settlement.name, choice.settlement.townId,
-                  pass.count);
+    // A report's run is recorded with its snapshot rows, or as failed.
+    RunRecord record(choice.listKindText, choice.settlement.name, choice.settlement.townId,
+                     pass.count);
+    if (!reports || pass.count > limits_.maxDebtorRows)
+        dm_.recordRun(record);
     if (!reports)
         return;
     if (pass.count > limits_.maxDebtorRows) {
@@ -100,13 +103,29 @@ void GenerationRun::runSteps(const RunParameters& choice, const QString& workDir
     }
     if (!spreadsheet)
         throw ProgramError(QStringLiteral("Связь с LibreOffice не настроена"));
-    PaymentSnapshot snapshot(dm_, choice.settlement);
+    PaymentSnapshot snapshot(dm_, choice.settlement, record);
     const SettlementTown& town = choice.settlement;
-    outcome.workbookPath =
-        DebtorWorkbook(dm_, *spreadsheet, snapshot, observer_, limits_.blockSize)
-            .BuildDebtorWorkbook(workDir, runpaths::Template,
-                                 workbookFileName(town.name, town.townId, town.nameShared),
-                                 pass.rows);
+    try {
+        outcome.workbookPath =
+            DebtorWorkbook(dm_, *spreadsheet, snapshot, observer_, limits_.blockSize)
+                .BuildDebtorWorkbook(workDir, runpaths::Template,
+                                     workbookFileName(town.name, town.townId, town.nameShared),
+                                     pass.rows);
+    } catch (...) {
+        if (!snapshot.recorded())
+            recordFailedReport(record);
+        throw;
+    }
+}
+
+// As far as the connection still serves: a report that failed for the server
+// may not be recorded at all.
+void GenerationRun::recordFailedReport(RunRecord record) noexcept {
+    record.failed = true;
+    try {
+        dm_.recordRun(record);
+    } catch (const std::exception&) {
+    }
 }
 
 // Writes the parameter log and replaces the five condition lines of the debtor

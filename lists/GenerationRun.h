@@ -30,6 +30,7 @@ private:
                   RunOutcome& outcome);
     bool assembleDebtorQuery(const RunParameters& choice);
     void setDateCondition(const DateFilter& date);
+    void recordFailedReport(struct RunRecord record) noexcept;
 
     TdmCommon& dm_;
     RunObserver& observer_;

@@ -24,19 +24,26 @@ QString snapshotTableFor(const SettlementTown& town) {
     return SnapshotTableRegional;
 }
 
-PaymentSnapshot::PaymentSnapshot(TdmCommon& dm, const SettlementTown& town)
-    : dm_(dm), table_(snapshotTableFor(town)) {}
+PaymentSnapshot::PaymentSnapshot(TdmCommon& dm, const SettlementTown& town, const RunRecord& run)
+    : dm_(dm), table_(snapshotTableFor(town)), run_(std::make_unique<RunRecord>(run)) {}
+
+PaymentSnapshot::~PaymentSnapshot() = default;
 
 void PaymentSnapshot::InsertPaymentSnapshot(const std::vector<qint64>& userIds) {
     SqlConnection& connection = dm_.SQLConnectionKvarn;
     const QString reportId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    RunRecord run = *run_;
+    run.rows = int(userIds.size());
+    run.reportId = reportId;
     connection.beginTransaction();
     try {
         dm_.insertSnapshotRows(table_, userIds);
-        dm_.recordReport(reportId, int(userIds.size()));
+        dm_.recordRun(run);
         connection.commit();
+        recorded_ = true;
     } catch (const CommitInDoubt& lost) {
-        if (!recordedAfterAll(reportId, lost))
+        recorded_ = recordedAfterAll(reportId, lost);
+        if (!recorded_)
             throw DbError(QStringLiteral("снимок платежей не записан: ") + lost.message());
     } catch (...) {
         connection.rollback();

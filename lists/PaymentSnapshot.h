@@ -1,9 +1,11 @@
 #pragma once
 #include <QString>
 #include <QVariant>
+#include <memory>
 #include <vector>
 
 class TdmCommon;
+struct RunRecord;
 struct SettlementTown;
 
 // The snapshot table of a settlement, by its town and the territory of its
@@ -13,19 +15,24 @@ QString snapshotTableFor(const SettlementTown& town);
 
 // One snapshot row per debtor of a report, dated with the server's date, in
 // the table of the settlement's territory. The rows of one report are recorded
-// together, in one short transaction once the workbook is saved: they count
-// once committed, and a report that fails leaves none.
+// together with the report's run, in one short transaction once the workbook
+// is saved: they count once committed, and a report that fails leaves none.
 class PaymentSnapshot {
 public:
-    PaymentSnapshot(TdmCommon& dm, const SettlementTown& town);
+    PaymentSnapshot(TdmCommon& dm, const SettlementTown& town, const RunRecord& run);
+    ~PaymentSnapshot();
     // Records the rows of the given debtors, in as few statements as the
-    // server takes; a failure leaves none of them.
+    // server takes, and the run; a failure leaves none of them.
     void InsertPaymentSnapshot(const std::vector<qint64>& userIds);
     const QString& table() const { return table_; }
+    // Whether the rows and the run are recorded.
+    bool recorded() const { return recorded_; }
 
 private:
     bool recordedAfterAll(const QString& reportId, const class CommitInDoubt& lost);
 
     TdmCommon& dm_;
     QString table_;
+    std::unique_ptr<RunRecord> run_;
+    bool recorded_ = false;
 };

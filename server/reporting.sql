@@ -202,7 +202,8 @@ grant insert on tulmina_auth.failures, tulmina_audit.events to tulmina_recorder;
 select format('grant connect on database %I to tulmina_recorder', current_database()) \gexec
 -- Whether a report was recorded, asked after a commit that lost its answer.
 grant select (event, operator, detail) on tulmina_audit.events to tulmina_links;
-create index if not exists events_report on tulmina_audit.events (detail) where event = 'report';
+drop index if exists tulmina_audit.events_report;
+create index if not exists events_report_id on tulmina_audit.events (detail) where event = 'run';
 
 -- The start time of this connection.
 create or replace function tulmina_auth.connection_start() returns timestamptz
@@ -751,9 +752,16 @@ end
 $$;
 
 -- One run: its list kind, settlement and row count, under the operator signed
--- in on this connection.
+-- in on this connection. A report's run is recorded in the transaction of its
+-- snapshot rows, with the report's id, so that a workstation whose commit lost
+-- its answer can ask on a new connection whether the report was recorded; a
+-- run that failed is recorded as such ('run failed').
+drop function if exists tulmina_audit.record_run(text, text, text, integer);
+drop function if exists tulmina_audit.record_report(text, integer);
 create or replace function tulmina_audit.record_run(list_kind text, settlement text,
-                                                    town_id text, row_count integer)
+                                                    town_id text, row_count integer,
+                                                    report_id text default null,
+                                                    failed boolean default false)
     returns void
     language plpgsql security definer
     set search_path = pg_catalog, pg_temp
@@ -767,30 +775,9 @@ begin
         perform tulmina_auth.refuse();
     end if;
     insert into tulmina_audit.events (event, operator, client_addr, pid, link, list_kind,
-                                      settlement, town_id, row_count)
-    values ('run', who, inet_client_addr(), pg_backend_pid(), through, list_kind, settlement,
-            town_id, row_count);
-end
-$$;
-
--- A report's snapshot rows, recorded in their own transaction: the report's
--- id goes with them, so that a workstation whose commit lost its answer can
--- ask, on a new connection, whether the report was recorded.
-create or replace function tulmina_audit.record_report(report_id text, row_count integer)
-    returns void
-    language plpgsql security definer
-    set search_path = pg_catalog, pg_temp
-as $$
-declare
-    who text;
-    through text;
-begin
-    select s.operator, s.link into who, through from tulmina_auth.sign_ins() s limit 1;
-    if who is null then
-        perform tulmina_auth.refuse();
-    end if;
-    insert into tulmina_audit.events (event, operator, client_addr, pid, link, row_count, detail)
-    values ('report', who, inet_client_addr(), pg_backend_pid(), through, row_count,
+                                      settlement, town_id, row_count, detail)
+    values (case when failed then 'run failed' else 'run' end, who, inet_client_addr(),
+            pg_backend_pid(), through, list_kind, settlement, town_id, row_count,
             left(report_id, 64));
 end
 $$;
@@ -809,7 +796,7 @@ begin
         perform tulmina_auth.refuse();
     end if;
     return exists (select from tulmina_audit.events e
-                    where e.event = 'report' and e.operator = who
+                    where e.event = 'run' and e.operator = who
                       and e.detail = left(report_id, 64));
 end
 $$;
@@ -821,19 +808,19 @@ alter function tulmina_link.create_link(text, text, text) owner to tulmina_links
 alter function tulmina_link.drop_link(text) owner to tulmina_links;
 alter function tulmina_link.drop_abandoned_links() owner to tulmina_links;
 alter function tulmina_link.resume_link(text, text) owner to tulmina_links;
-alter function tulmina_audit.record_run(text, text, text, integer) owner to tulmina_links;
-alter function tulmina_audit.record_report(text, integer) owner to tulmina_links;
+alter function tulmina_audit.record_run(text, text, text, integer, text, boolean)
+    owner to tulmina_links;
 alter function tulmina_audit.report_recorded(text) owner to tulmina_links;
 revoke all on function tulmina_link.plain_name(text), tulmina_link.operators_of(text),
     tulmina_link.prepare_link(text, text, text), tulmina_link.create_link(text, text, text),
     tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
     tulmina_link.drop_abandoned_links(),
-    tulmina_audit.record_run(text, text, text, integer), tulmina_audit.record_report(text, integer),
+    tulmina_audit.record_run(text, text, text, integer, text, boolean),
     tulmina_audit.report_recorded(text)
     from public;
 grant execute on function tulmina_link.operators_of(text), tulmina_link.create_link(text, text, text),
     tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
-    tulmina_audit.record_run(text, text, text, integer), tulmina_audit.record_report(text, integer),
+    tulmina_audit.record_run(text, text, text, integer, text, boolean),
     tulmina_audit.report_recorded(text) to tulmina_client;
 
 -- Large objects would be storage the account owns outside every table's

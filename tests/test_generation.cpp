@@ -82,6 +82,15 @@ class TestGeneration : public QObject {
         p.listKindText = listKind >= 0 ? ListKinds[listKind] : QString();
         return p;
     }
+    // The runs of the audit trail since then: event, list kind, settlement,
+    // row count, and whether a report's id goes with it.
+    static QStringList runsSince(const QString& since) {
+        return testdb::column("report",
+                              "select concat_ws('|', event, list_kind, settlement, row_count, "
+                              "case when detail is not null then 'report' else '' end) "
+                              "from tulmina_audit.events where event like 'run%' and at >= '" +
+                                  since + "' order by at");
+    }
     void useLimits(RunLimits limits) {
         engine = std::make_unique<GenerationRun>(*dm, observer, limits);
     }
@@ -448,6 +457,26 @@ private slots:
         QCOMPARE(snapshotUsers().size(), 2 * earlierRows.size());
     }
 
+    // A report's run is in the audit trail once, with the rows it recorded:
+    // in the transaction of its snapshot rows when it is made, as failed
+    // when it is not; a call round's run with the debtors it read.
+    void runsAreAuditedWithTheirOutcome() {
+        const QString since = testdb::scalar("report", "select clock_timestamp()::text").toString();
+        run(choice(CallRound));
+        run(choice(General));
+        sheet = {};
+        sheet.onCall = [](const QString& call) {
+            if (call.startsWith("save "))
+                throw std::runtime_error("office gone");
+        };
+        QVERIFY_THROWS_EXCEPTION(std::exception, run(choice(General)));
+        const QString settlement = townOf(Town).name;
+        QCOMPARE(runsSince(since),
+                 QStringList({"run|" + ListKinds[CallRound] + "|" + settlement + "|5|",
+                              "run|" + ListKinds[General] + "|" + settlement + "|5|report",
+                              "run failed|" + ListKinds[General] + "|" + settlement + "|5|"}));
+    }
+
     // Runs leave no server cursor behind them, however many there are.
     void serverCursorsStayFlatOverRuns() {
         QList<int> counts;
@@ -491,10 +520,13 @@ private slots:
     }
 
     void snapshotRowsOfAReportInOneStatement() {
-        PaymentSnapshot snapshot(*dm, townOf(Town));
+        PaymentSnapshot snapshot(*dm, townOf(Town), RunRecord("Общий", Town.name, Town.townId));
         QCOMPARE(snapshot.table(), QString("PAYS_DEBS_TMP_R"));
+        const QString since = testdb::scalar("report", "select clock_timestamp()::text").toString();
         snapshot.InsertPaymentSnapshot({991007, 991006, 991007});
+        QVERIFY(snapshot.recorded());
         QCOMPARE(snapshotUsers(), QStringList({"991006", "991007", "991007"}));
+        QCOMPARE(runsSince(since), QStringList({"run|Общий|" + Town.name + "|3|report"}));
         QCOMPARE(dm->sqPayDeb->lines().size(), 1);
         QVERIFY(dm->sqPayDeb->lines().at(0).startsWith("insert into PAYS_DEBS_TMP_R select "));
         QVERIFY_THROWS_EXCEPTION(std::exception, dm->insertSnapshotRows("atstown", {991007}));

@@ -700,7 +700,7 @@ private slots:
             "insert into pays_debs_tmp values (1, current_date)",
             "insert into pays_debs_tmp_r select 2, current_date",
             // a report's record, and whether one was recorded, on no sign-in
-            "select tulmina_audit.record_report('x', 1)",
+            "select tulmina_audit.record_run('Анализ', 'x', '1', 1, 'x', true)",
             "select tulmina_audit.report_recorded('x')",
             // storage outside every table, and temporary files without bound
             "select lo_create(0)", "select lo_creat(-1)", "select lo_from_bytea(0, 'x')",
