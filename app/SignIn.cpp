@@ -146,7 +146,12 @@ void runSignInLoop(TPasswordDlg& dialog, TdmCommon& dm) {
         // A server the user stopped waiting for refused nothing: no count.
         try {
             attempt(dialog, dm, state);
-        } catch (const DbError&) {
+        } catch (const DbError& e) {
+            if (e.sqlState() == QLatin1String("08001")) { // the billing server's own state
+                countFailure(state, QStringLiteral("сервер биллинга недоступен"));
+                dialog.setMessage(QStringLiteral("Сервер биллинга недоступен"));
+                continue;
+            }
             countFailure(state, QStringLiteral("сервер базы данных не принял вход"));
         } catch (const Stopped&) {
             dialog.setMessage(QStringLiteral("Сервер не ответил"));

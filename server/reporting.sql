@@ -180,7 +180,8 @@ revoke all on schema tulmina_audit from public;
 grant usage on schema tulmina_audit to tulmina_auditor, tulmina_links, tulmina_client;
 create table if not exists tulmina_audit.events (
     at          timestamptz not null default pg_catalog.clock_timestamp(),
-    event       text        not null, -- sign-in, refused, limited, resumed, sign-out, run
+    event       text        not null, -- check, sign-in, refused, limited, billing unavailable,
+                                      -- resumed, sign-out, run, run failed
     operator    text,
     client_addr inet,
     pid         integer,
@@ -199,6 +200,7 @@ grant insert on tulmina_audit.events to tulmina_links;
 -- The check's record, and nothing else, through the link functions' own connection.
 grant usage on schema tulmina_auth, tulmina_audit to tulmina_recorder;
 grant insert on tulmina_auth.failures, tulmina_audit.events to tulmina_recorder;
+grant select (check_id), delete on tulmina_auth.failures to tulmina_recorder;
 select format('grant connect on database %I to tulmina_recorder', current_database()) \gexec
 -- Whether a report was recorded, asked after a commit that lost its answer.
 grant select (event, operator, detail) on tulmina_audit.events to tulmina_links;
@@ -641,6 +643,20 @@ begin
             raise exception using errcode = 'TLCHK';
         end;
     exception when sqlstate 'TLCHK' then
+        -- Only the billing server's refusal of the name and password counts:
+        -- a server that cannot be reached, is full or is starting says so,
+        -- and takes the count back. A reason not known counts as a refusal.
+        if reason ~* ('connection refused|could not connect|timeout expired|could not translate '
+                      'host name|no route to host|network is unreachable|server closed the '
+                      'connection unexpectedly|too many clients|too many connections|remaining '
+                      'connection slots|the database system is') then
+            perform tulmina_loopback.dblink_exec('tulmina_loopback', format(
+                'delete from tulmina_auth.failures where check_id = %L; '
+                'insert into tulmina_audit.events (event, operator, client_addr, pid, link, detail) '
+                'values (''billing unavailable'', %L, %L, %s, %L, %L)',
+                this_check, who, address, pg_backend_pid(), this_link, reason));
+            raise exception 'сервер биллинга недоступен: %', reason using errcode = '08001';
+        end if;
         insert into tulmina_auth.refused values (this_link, pg_backend_pid(), started)
             on conflict do nothing;
         perform tulmina_auth.note('refused', who, this_link, reason);

@@ -506,6 +506,38 @@ private slots:
         c.executeDirect("drop database link " + Login);
     }
 
+    // Only the billing server's refusal of a password counts: a billing server
+    // that cannot be reached is told as such, with an audit row of its own,
+    // and six such tries from one address hold back nobody's right password.
+    void anUnreachableBillingServerCountsNothing() {
+        testdb::forgetFailedSignIns();
+        const QString since = serverNow();
+        testdb::exec("report", "alter server kna options (set port '1')");
+        const auto restore = qScopeGuard([] {
+            testdb::exec("report", "alter server kna options (set port '55432')");
+            testdb::dropLinkIfAny("secunreach");
+            testdb::forgetFailedSignIns();
+        });
+        ServiceConnection user;
+        for (int i = 0; i < 6; ++i) {
+            const pq::Result r =
+                user.bound("select tulmina_link.create_link($1, $1, $2)", {"secunreach", "any-pw"});
+            QVERIFY(!r.ok());
+            QCOMPARE(r.sqlState(), QString("08001"));
+            QVERIFY2(r.errorMessage().startsWith("сервер биллинга недоступен"),
+                     qPrintable(r.errorMessage()));
+        }
+        QCOMPARE(testdb::scalar("report", "select count(*) from tulmina_auth.failures").toInt(), 0);
+        QStringList events;
+        for (int i = 0; i < 6; ++i)
+            events << "check"
+                   << "billing unavailable";
+        QCOMPARE(auditOf("secunreach", since), events);
+        ServiceConnection other; // from the same address, through a link made before
+        QVERIFY(!other.createLink(Login, TypedPassword).isNull());
+        QVERIFY(other.bound("select tulmina_link.drop_link($1)", {Login}).ok());
+    }
+
     // Nothing the account can take holds up a sign-in: an advisory lock on
     // any key, or a lock on a table, leaves the right password's check free.
     void noLockTheAccountTakesHoldsUpASignIn_data() {

@@ -239,6 +239,25 @@ private slots:
         QCOMPARE(withoutTls.bytesAfterRequest.load(), 0); // nothing but the TLS request went there
     }
 
+    // A billing server that cannot be reached is told in the dialog as such,
+    // not as a wrong password.
+    void anUnreachableBillingServerIsTold() {
+        testdb::dropLinkIfAny(Login);
+        testdb::exec("report", "alter server kna options (set port '1')");
+        const auto restore = qScopeGuard([] {
+            testdb::exec("report", "alter server kna options (set port '55432')");
+            testdb::forgetFailedSignIns();
+        });
+        QStringList seen;
+        const QString box = signIn({typeAndOk(Login, Right, &seen), typeAndOk(Login, Right, &seen),
+                                    typeAndOk(Login, Right, &seen)},
+                                   true);
+        QCOMPARE(seen, QStringList({"||", "Сервер биллинга недоступен|sitest|right-pw1",
+                                    "Сервер биллинга недоступен|sitest|right-pw1"}));
+        QVERIFY2(box.contains("(сервер биллинга недоступен)"), qPrintable(box));
+        QVERIFY(!testdb::linkExists(Login));
+    }
+
     // A missing database driver (Oracle's, which this machine lacks) is the
     // program's own fault: not a failed sign-in, but an error that ends the
     // sign-in at the first attempt. A driver the program does not know fails
