@@ -50,6 +50,7 @@ void lookUpOperator(TdmCommon& dm, const QString& user) {
     s.OperatorName =
         requireText(q.value(QStringLiteral("OPERATOR_NAME")), QStringLiteral("OPERATOR_NAME"));
     q.close();
+    dm.closeLinkCheck(user);
 }
 
 void countFailure(SignInState& state, const QString& why) {

@@ -194,6 +194,19 @@ bool TdmCommon::reportRecorded(const QString& reportId) {
     return q.asString(QStringLiteral("recorded")) == QLatin1String("t");
 }
 
+void TdmCommon::closeLinkCheck(const QString& link) noexcept {
+    if (SQLConnectionKvarn.server() != SqlConnection::Server::PostgreSQL)
+        return;
+    try {
+        SqlQuery q(SQLConnectionKvarn, QStringLiteral("closeCheck"),
+                   {QStringLiteral("select tulmina_link.close_check(:link) as closed")});
+        q.setParam(QStringLiteral("link"), link);
+        q.openWhole();
+    } catch (const std::exception&) {
+        // An open connection costs the billing server a slot, nothing more.
+    }
+}
+
 bool TdmCommon::hasDatabaseLink(const QString& name) {
     SqlQuery check(SQLConnectionKvarn, QStringLiteral("linkCheck"), linkCheckLines());
     check.setParamText(QStringLiteral("name_link"), name.trimmed().toUpper());

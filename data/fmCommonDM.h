@@ -123,6 +123,11 @@ public:
     void recordRun(const RunRecord& run);
     bool reportRecorded(const QString& reportId);
 
+    // The sign-in's connection through the link to the billing server is let
+    // go once the operator has been looked up (PostgreSQL; a failure is no
+    // sign-in's concern).
+    void closeLinkCheck(const QString& link) noexcept;
+
     // Whether the reporting database lists a database link of that name.
     bool hasDatabaseLink(const QString& name);
     // Links the program itself reads through; no user may be named after one.

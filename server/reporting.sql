@@ -678,6 +678,23 @@ begin
 end
 $$;
 
+-- The check's connection to the billing server, closed once the operator has
+-- been looked up through the link: at rest a workstation holds one connection
+-- to the billing server, the fixed link's.
+create or replace function tulmina_link.close_check(link_name text)
+    returns void
+    language plpgsql security definer
+    set search_path = pg_catalog, pg_temp
+as $$
+begin
+    if tulmina_auth.holds_link(lower(link_name))
+       and exists (select from public.postgres_fdw_get_connections() c
+                    where c.server_name = lower(link_name)) then
+        perform public.postgres_fdw_disconnect(lower(link_name));
+    end if;
+end
+$$;
+
 -- Ends this connection's sign-in through the link, and drops the link when no
 -- other live connection is signed in through it. A link whose connections have
 -- all ended is dropped by anyone; the live link of another connection is
@@ -823,6 +840,7 @@ alter function tulmina_link.prepare_link(text, text, text) owner to tulmina_link
 alter function tulmina_link.create_link(text, text, text) owner to tulmina_links;
 alter function tulmina_link.drop_link(text) owner to tulmina_links;
 alter function tulmina_link.drop_abandoned_links() owner to tulmina_links;
+alter function tulmina_link.close_check(text) owner to tulmina_links;
 alter function tulmina_link.resume_link(text, text) owner to tulmina_links;
 alter function tulmina_audit.record_run(text, text, text, integer, text, boolean)
     owner to tulmina_links;
@@ -830,10 +848,11 @@ alter function tulmina_audit.report_recorded(text) owner to tulmina_links;
 revoke all on function tulmina_link.plain_name(text), tulmina_link.operators_of(text),
     tulmina_link.prepare_link(text, text, text), tulmina_link.create_link(text, text, text),
     tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
-    tulmina_link.drop_abandoned_links(),
+    tulmina_link.drop_abandoned_links(), tulmina_link.close_check(text),
     tulmina_audit.record_run(text, text, text, integer, text, boolean),
     tulmina_audit.report_recorded(text)
     from public;
+grant execute on function tulmina_link.close_check(text) to tulmina_client;
 grant execute on function tulmina_link.operators_of(text), tulmina_link.create_link(text, text, text),
     tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
     tulmina_audit.record_run(text, text, text, integer, text, boolean),

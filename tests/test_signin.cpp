@@ -280,6 +280,19 @@ private slots:
         QCOMPARE(driver.pending(), 0);
     }
 
+    // Signed in, a workstation holds no connection under the operator's own
+    // name to the billing server: the check's is let go after the lookup.
+    void theSignInsBillingConnectionIsLetGo() {
+        signIn({typeAndOk(Login, Right)});
+        QVERIFY(!signInState().SignInPending);
+        QVERIFY(fixture::signedInOnServer(*dm));
+        QTRY_COMPARE(testdb::scalar("report", "select count(*) from pg_stat_activity where "
+                                              "datname = 'kvarn' and usename = '" +
+                                                  Login + "'")
+                         .toInt(),
+                     0);
+    }
+
     void trimmedLowerCaseNameSignsInAndStaleLinkIsReplaced() {
         // A link left behind under the same name by a connection that ended,
         // with a password that no longer works.
