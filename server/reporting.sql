@@ -528,6 +528,29 @@ begin
 end
 $$;
 
+-- A link's server, mapping, schema and views. The view is locked first, as a
+-- lookup through it locks it before the foreign table: a drop and another
+-- workstation's lookup wait for each other, never deadlock.
+create or replace function tulmina_link.drop_link_objects(link text)
+    returns void
+    language plpgsql
+    set search_path = pg_catalog, pg_temp
+as $$
+begin
+    if exists (select from pg_namespace
+                where nspname = link and nspowner = 'tulmina_links'::regrole) then
+        if exists (select from pg_class c join pg_namespace n on n.oid = c.relnamespace
+                    where n.nspname = link and c.relname = 't_operators') then
+            execute format('lock table %I.t_operators in access exclusive mode', link);
+        end if;
+        execute format('drop server if exists %I cascade', link);
+        execute format('drop schema %I cascade', link);
+    else
+        execute format('drop server if exists %I cascade', link);
+    end if;
+end
+$$;
+
 -- Links whose connections all ended more than a day ago, with their records:
 -- nobody comes back for them.
 create or replace function tulmina_link.drop_abandoned_links()
@@ -547,11 +570,7 @@ begin
            and not exists (select from tulmina_auth.refused r where r.link = s.srvname
                                                           and tulmina_auth.alive(r.pid, r.backend_start))
     loop
-        execute format('drop server %I cascade', abandoned);
-        if exists (select from pg_namespace
-                    where nspname = abandoned and nspowner = 'tulmina_links'::regrole) then
-            execute format('drop schema %I cascade', abandoned);
-        end if;
+        perform tulmina_link.drop_link_objects(abandoned);
     end loop;
 end
 $$;
@@ -603,8 +622,11 @@ begin
     end if;
     -- Checks of one operator name wait for each other, so that tries made in
     -- parallel are counted as they go.
-    insert into tulmina_auth.name_turns values (who) on conflict do nothing;
-    perform from tulmina_auth.name_turns t where t.operator = who for update;
+    -- The link's name takes its turn too: a sign-in and another
+    -- workstation's close of the same link never interleave.
+    insert into tulmina_auth.name_turns values (who), (this_link) on conflict do nothing;
+    perform from tulmina_auth.name_turns t
+     where t.operator in (who, this_link) order by t.operator for update;
     delete from tulmina_auth.failures where at < clock_timestamp() - interval '1 minute';
     delete from tulmina_auth.refused r where not tulmina_auth.alive(r.pid, r.backend_start);
     if (select count(*) from tulmina_auth.failures where operator = who) >= 5
@@ -714,6 +736,8 @@ begin
         raise exception 'связь с базой данных «%» удалить нельзя', upper(link_name)
             using errcode = '42501';
     end if;
+    insert into tulmina_auth.name_turns values (this_link) on conflict do nothing;
+    perform from tulmina_auth.name_turns t where t.operator = this_link for update;
     delete from tulmina_auth.holders h
      where h.link = this_link and h.pid = pg_backend_pid() and h.backend_start = started
     returning operator into signed_out;
@@ -749,11 +773,7 @@ begin
                 using errcode = '42501';
         end if;
     end if;
-    execute format('drop server %I cascade', this_link);
-    if exists (select from pg_namespace
-                where nspname = this_link and nspowner = 'tulmina_links'::regrole) then
-        execute format('drop schema %I cascade', this_link);
-    end if;
+    perform tulmina_link.drop_link_objects(this_link);
     delete from tulmina_auth.holders h where h.link = this_link;
 end
 $$;
@@ -840,6 +860,7 @@ alter function tulmina_link.prepare_link(text, text, text) owner to tulmina_link
 alter function tulmina_link.create_link(text, text, text) owner to tulmina_links;
 alter function tulmina_link.drop_link(text) owner to tulmina_links;
 alter function tulmina_link.drop_abandoned_links() owner to tulmina_links;
+alter function tulmina_link.drop_link_objects(text) owner to tulmina_links;
 alter function tulmina_link.close_check(text) owner to tulmina_links;
 alter function tulmina_link.resume_link(text, text) owner to tulmina_links;
 alter function tulmina_audit.record_run(text, text, text, integer, text, boolean)
@@ -849,6 +870,7 @@ revoke all on function tulmina_link.plain_name(text), tulmina_link.operators_of(
     tulmina_link.prepare_link(text, text, text), tulmina_link.create_link(text, text, text),
     tulmina_link.drop_link(text), tulmina_link.resume_link(text, text),
     tulmina_link.drop_abandoned_links(), tulmina_link.close_check(text),
+    tulmina_link.drop_link_objects(text),
     tulmina_audit.record_run(text, text, text, integer, text, boolean),
     tulmina_audit.report_recorded(text)
     from public;

@@ -26,6 +26,10 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace {
 const QString Login = QStringLiteral("secop");
@@ -89,7 +93,7 @@ public:
     bool signedIn() { return scalar("select tulmina_auth.signed_in()").toBool(); }
 
 private:
-    static inline int count_ = 0;
+    static inline std::atomic<int> count_ = 0;
     QString name_;
     QSqlDatabase db_;
 };
@@ -536,6 +540,60 @@ private slots:
         ServiceConnection other; // from the same address, through a link made before
         QVERIFY(!other.createLink(Login, TypedPassword).isNull());
         QVERIFY(other.bound("select tulmina_link.drop_link($1)", {Login}).ok());
+    }
+
+    // One operator at several workstations at once, signing in, looking up
+    // through the link and closing in any interleaving: no error, every close
+    // ends its own sign-in, sign-ins and sign-outs pair exactly, and nothing
+    // is left behind.
+    void oneOperatorAtSeveralWorkstationsAtOnce() {
+        testdb::forgetFailedSignIns();
+        testdb::createOperator("secmany", "many-pw1", "Многоместова", 66);
+        const auto cleanup = qScopeGuard([] {
+            testdb::dropLinkIfAny("secmany");
+            testdb::dropOperator("secmany");
+            testdb::forgetFailedSignIns();
+        });
+        const QString since = serverNow();
+        constexpr int Workstations = 6;
+        constexpr int Rounds = 12;
+        std::mutex guard;
+        QStringList errors;
+        std::vector<std::thread> workstations;
+        for (int w = 0; w < Workstations; ++w)
+            workstations.emplace_back([&] {
+                ServiceConnection c;
+                for (int r = 0; r < Rounds; ++r) {
+                    const pq::Result made = c.bound("select tulmina_link.create_link($1, $1, $2)",
+                                                    {"secmany", "many-pw1"});
+                    const pq::Result read = c.bound(
+                        "select name from secmany.t_operators where login_name = 'SECMANY'", {});
+                    const pq::Result closed =
+                        c.bound("select tulmina_link.drop_link($1)", {"secmany"});
+                    const std::lock_guard lock(guard);
+                    for (const pq::Result* step : {&made, &read, &closed})
+                        if (!step->ok())
+                            errors << step->errorMessage();
+                    if (made.ok() && made.value(0, 0).isNull())
+                        errors << "not signed in";
+                }
+            });
+        for (std::thread& w : workstations)
+            w.join();
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(" | ")));
+        const auto events = [&](const QString& event) {
+            return testdb::scalar("report", "select count(*) from tulmina_audit.events where "
+                                            "operator = 'secmany' and event = '" +
+                                                event + "' and at >= '" + since + "'")
+                .toInt();
+        };
+        QCOMPARE(events("sign-in"), Workstations * Rounds);
+        QCOMPARE(events("sign-out"), Workstations * Rounds);
+        QVERIFY(!testdb::linkExists("secmany"));
+        QCOMPARE(testdb::scalar("report",
+                                "select count(*) from tulmina_auth.holders where link = 'secmany'")
+                     .toInt(),
+                 0);
     }
 
     // Nothing the account can take holds up a sign-in: an advisory lock on
