@@ -2,8 +2,8 @@
 
 #include "data/DbError.h"
 #include "data/fmCommonDM.h"
-
 #include "lists/RunParameters.h"
+
 #include <QUuid>
 
 namespace {
@@ -24,15 +24,13 @@ QString snapshotTableFor(const SettlementTown& town) {
     return SnapshotTableRegional;
 }
 
-PaymentSnapshot::PaymentSnapshot(TdmCommon& dm, const SettlementTown& town, const RunRecord& run)
-    : dm_(dm), table_(snapshotTableFor(town)), run_(std::make_unique<RunRecord>(run)) {}
-
-PaymentSnapshot::~PaymentSnapshot() = default;
+PaymentSnapshot::PaymentSnapshot(TdmCommon& dm, const SettlementTown& town, RunRecord run)
+    : dm_(dm), table_(snapshotTableFor(town)), run_(std::move(run)) {}
 
 void PaymentSnapshot::InsertPaymentSnapshot(const std::vector<qint64>& userIds) {
     SqlConnection& connection = dm_.SQLConnectionKvarn;
     const QString reportId = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    RunRecord run = *run_;
+    RunRecord run = run_;
     run.rows = int(userIds.size());
     run.reportId = reportId;
     connection.beginTransaction();

@@ -1,11 +1,10 @@
 #pragma once
+#include "data/fmCommonDM.h"
+
 #include <QString>
 #include <QVariant>
-#include <memory>
 #include <vector>
 
-class TdmCommon;
-struct RunRecord;
 struct SettlementTown;
 
 // The snapshot table of a settlement, by its town and the territory of its
@@ -19,8 +18,7 @@ QString snapshotTableFor(const SettlementTown& town);
 // is saved: they count once committed, and a report that fails leaves none.
 class PaymentSnapshot {
 public:
-    PaymentSnapshot(TdmCommon& dm, const SettlementTown& town, const RunRecord& run);
-    ~PaymentSnapshot();
+    PaymentSnapshot(TdmCommon& dm, const SettlementTown& town, RunRecord run);
     // Records the rows of the given debtors, in as few statements as the
     // server takes, and the run; a failure leaves none of them.
     void InsertPaymentSnapshot(const std::vector<qint64>& userIds);
@@ -33,6 +31,6 @@ private:
 
     TdmCommon& dm_;
     QString table_;
-    std::unique_ptr<RunRecord> run_;
+    RunRecord run_;
     bool recorded_ = false;
 };

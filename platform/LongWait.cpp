@@ -42,24 +42,19 @@ void LongWait::stop() {
 }
 
 bool LongWait::untilReadable(int socket) {
-    return until(socket, false);
-}
-
-bool LongWait::untilWritable(int socket) {
-    return until(socket, true);
+    return until(socket);
 }
 
 bool LongWait::untilWoken() {
-    return until(-1, false);
+    return until(-1);
 }
 
-bool LongWait::until(int socket, bool write) {
+bool LongWait::until(int socket) {
     if (stopAsked_)
         return false;
     const int remaining = int(silence_.remainingTime());
-    const EventWait::End end = socket < 0 ? events_.untilWoken(remaining)
-                               : write    ? events_.untilWritable(socket, remaining)
-                                          : events_.untilReadable(socket, remaining);
+    const EventWait::End end =
+        socket < 0 ? events_.untilWoken(remaining) : events_.untilReadable(socket, remaining);
     if (end != EventWait::End::TimedOut)
         return !stopAsked_;
     if (stoppableEarly() && !keepWaiting(awaited_, secondsWaited()))

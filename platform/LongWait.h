@@ -28,11 +28,9 @@ public:
     LongWait(const LongWait&) = delete;
     LongWait& operator=(const LongWait&) = delete;
 
-    // Until the socket is ready to read (or to write); past the limit, the
-    // user is asked, unless the wait is never stopped. False when the user
-    // chose to stop.
+    // Until the socket is ready to read; past the limit, the user is asked,
+    // unless the wait is never stopped. False when the user chose to stop.
     bool untilReadable(int socket);
-    bool untilWritable(int socket);
     // Until wake() is called (work on another thread has ended); past the
     // limit, the user is asked. False when the user chose to stop.
     bool untilWoken();
@@ -49,7 +47,7 @@ public:
     void stop();
 
 private:
-    bool until(int socket, bool write);
+    bool until(int socket);
 
     EventWait events_;
     Awaited awaited_;

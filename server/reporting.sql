@@ -718,10 +718,11 @@ end
 $$;
 
 -- Ends this connection's sign-in through the link, and drops the link when no
--- other live connection is signed in through it. A link whose connections have
--- all ended is dropped by anyone; the live link of another connection is
--- refused. After a refused creation the sign-in's drop finds nothing, and is
--- let through once.
+-- other live connection is signed in through it. The link of another live
+-- connection is refused, and so is, for a day, one whose connections were
+-- ended: they come back with their tokens. A link nobody signed in through is
+-- dropped by anyone. After a refused creation the sign-in's drop finds
+-- nothing, and is let through once.
 create or replace function tulmina_link.drop_link(link_name text)
     returns void
     language plpgsql security definer
